@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the pinned static libmpg123 from Debian's source for one target.
+#   build-mpg123.sh SRC_DIR HOST PREFIX
+# HOST is "native" or a cross triplet (i686-w64-mingw32, x86_64-w64-mingw32).
+#
+# Every target gets the same decoder: the generic FPU synth, Layer III only, precomputed tables,
+# SSE2 floating point and no fast maths, so that the Linux tool and the Windows player turn the
+# same frames into the same samples. configure would add -ffast-math and friends unless told
+# --with-optimization=0, so the optimisation flags are ours, in CFLAGS.
+set -euo pipefail
+
+src=$(cd "$1" && pwd)
+host=$2
+prefix=$3
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
+
+if [ -f "$prefix/lib/libmpg123.a" ] && [ -f "$prefix/include/mpg123.h" ]; then
+  exit 0
+fi
+
+cflags="-O2 -msse2 -mfpmath=sse -ffp-contract=off -fno-fast-math"
+host_opt=()
+case "$host" in
+  native) ;;
+  *) host_opt=(--host="$host") ;;
+esac
+
+work="$prefix.build"
+rm -rf "$work" && mkdir -p "$work"
+cd "$work"
+CFLAGS="$cflags" "$src/configure" "${host_opt[@]}" --prefix="$prefix" \
+  --enable-static --disable-shared --disable-modules --disable-components --enable-libmpg123 \
+  --with-cpu=generic_fpu --disable-layer1 --disable-layer2 --disable-id3v2 --disable-string \
+  --disable-icy --disable-ntom --disable-downsample --disable-moreinfo --disable-messages \
+  --disable-equalizer --disable-32bit --disable-real --disable-feature_report --disable-network \
+  --enable-gapless=no --with-optimization=0 --disable-runtime-tables --disable-largefile \
+  --disable-lfs-alias > configure.log 2>&1 || { tail -n 30 configure.log >&2; exit 1; }
+# Only the library: the mpg123 and out123 programs are not wanted (and do not link in this
+# stripped-down configuration).
+make -j"$(nproc)" src/libmpg123/libmpg123.la > make.log 2>&1 || { tail -n 30 make.log >&2; exit 1; }
+mkdir -p "$prefix/lib" "$prefix/include"
+cp src/libmpg123/.libs/libmpg123.a "$prefix/lib/"
+cp src/libmpg123/mpg123.h "$src/src/libmpg123/fmt123.h" "$prefix/include/"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up what is missing, makes sample carriers from real speech, and shows what quira does
+# with one: its description, an export of the message as heard, and its plain MPEG frames.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake --build build/native --target pack_carrier >/dev/null
+scripts/make-test-media.sh build/sample build/native/tests/pack_carrier
+
+quira=build/native/tool/quira
+sample=build/sample/speech-32.exe
+echo
+echo "\$ quira info $sample"
+"$quira" info "$sample"
+echo
+echo "\$ quira export $sample -o build/sample/speech.wav"
+"$quira" export "$sample" -o build/sample/speech.wav
+echo "\$ quira extract $sample -o build/sample/speech.mp3"
+"$quira" extract "$sample" -o build/sample/speech.mp3
+ls -l build/sample/speech.wav build/sample/speech.mp3

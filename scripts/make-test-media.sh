@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Makes carriers from real speech for the tests and the demo:
+#   make-test-media.sh OUT_DIR PACK_CARRIER_PROGRAM
+# Speech comes from espeak-ng and from the spoken prompts that alsa-utils ships; sox brings it to
+# 16 kHz (or 8 kHz) mono, lame encodes it as the three accepted formats, and pack_carrier lays the
+# frames out as a carrier behind a zero-filled front part. Idempotent: a finished set is kept.
+#
+# Every input is padded so that LAME writes whole blocks: 4,655 leading zero samples put the first
+# speech sample on the first sample of block 1 (LAME's 576 + the decoder's 529 samples of delay
+# make 1,105, and block 0 is the priming block), and a total of 576 x (10k - 2) samples gives
+# exactly 10k frames.
+set -euo pipefail
+
+out=$1
+pack=$2
+mkdir -p "$out"
+[ -f "$out/.complete" ] && exit 0
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# pad IN OUT: the padding described above, at IN's own rate.
+pad() {
+  local n total k
+  n=$(soxi -s "$1")
+  total=$((n + 4655))
+  k=$(( (total / 576 + 2 + 9) / 10 ))
+  while [ $((576 * (10 * k - 2))) -lt "$total" ]; do k=$((k + 1)); done
+  sox "$1" "$2" pad 4655s $((576 * (10 * k - 2) - total))s
+}
+
+# encode NAME WAV16 WAV8: the three formats of one recording, as mp3 and as carrier.
+encode() {
+  local name=$1
+  lame --quiet -t -m m -b 32 --cbr --resample 16 "$2" "$tmp/$name-32.mp3"
+  lame --quiet -t -m m -b 16 --cbr --resample 16 "$2" "$tmp/$name-16.mp3"
+  lame --quiet -t -m m -b 8 --cbr --resample 8 "$3" "$tmp/$name-8.mp3"
+  for rate in 32 16 8; do
+    "$pack" "$tmp/$name-$rate.mp3" "$tmp/$name-$rate.exe"
+  done
+}
+
+espeak-ng -w "$tmp/speech-raw.wav" \
+  "Hello, this is a voice message. It was recorded, compressed, scrambled and laid out in blocks \
+behind a small player. The quick brown fox jumps over the lazy dog. Pack my box with five dozen \
+liquor jugs. Call me back when you hear this; the number is five five five, one two three four."
+sox "$tmp/speech-raw.wav" -r 16000 -c 1 -b 16 "$tmp/speech-16k.wav"
+sox "$tmp/speech-raw.wav" -r 8000 -c 1 -b 16 "$tmp/speech-8k.wav"
+pad "$tmp/speech-16k.wav" "$tmp/speech.wav"
+pad "$tmp/speech-8k.wav" "$tmp/speech-8.wav"
+encode speech "$tmp/speech.wav" "$tmp/speech-8.wav"
+
+# The alsa-utils prompts are 48 kHz recordings of a real voice.
+files=()
+for name in Front_Center Front_Left Front_Right Rear_Center Rear_Left Rear_Right Side_Left Side_Right; do
+  files+=("/usr/share/sounds/alsa/$name.wav")
+done
+sox "${files[@]}" -r 16000 -c 1 -b 16 "$tmp/prompts-16k.wav"
+sox "$tmp/prompts-16k.wav" -r 8000 "$tmp/prompts-8k.wav"
+pad "$tmp/prompts-16k.wav" "$tmp/prompts.wav"
+pad "$tmp/prompts-8k.wav" "$tmp/prompts-8.wav"
+encode prompts "$tmp/prompts.wav" "$tmp/prompts-8.wav"
+
+# Speech driven 12 dB past full scale: its decoded samples must clip, not wrap.
+sox -V1 "$tmp/speech-16k.wav" "$tmp/loud-16k.wav" gain 12
+pad "$tmp/loud-16k.wav" "$tmp/loud.wav"
+lame --quiet -t -m m -b 32 --cbr --resample 16 "$tmp/loud.wav" "$tmp/loud-32.mp3"
+"$pack" "$tmp/loud-32.mp3" "$tmp/loud-32.exe"
+
+cp "$tmp"/speech.wav "$tmp"/prompts.wav "$tmp"/*.mp3 "$tmp"/*.exe "$out/"
+touch "$out/.complete"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up what is missing and runs every test: the Linux build, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows builds against Linux under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh --tests
+
+# Reconfigure so the tests see the Windows builds that setup just made.
+cmake -S . -B build/native -G Ninja >/dev/null
+cmake --build build/native
+ctest --test-dir build/native --output-on-failure -j2
+
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=ON >/dev/null
+cmake --build build/sanitize
+ctest --test-dir build/sanitize --output-on-failure -j2 -E 'windows'

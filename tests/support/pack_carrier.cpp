@@ -1,0 +1,56 @@
+// pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE]]: lays a LAME stream out as a carrier behind
+// a zero-filled player-sized front part, for tests and samples.
+//
+// The stream must be whole blocks: a multiple of ten frames, all of one accepted format (the
+// media script pads the speech so LAME writes such a stream). Every frame byte is scrambled;
+// blocks of 72-byte frames get 720 unused zero bytes behind their frames.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <vector>
+
+#include "decode/block_decoder.h"
+#include "payload/payload.h"
+
+static int die(const char* why) {
+  fprintf(stderr, "pack_carrier: %s\n", why);
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) return die("usage: pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE]]");
+  int code = argc > 3 ? atoi(argv[3]) : 0;
+  int level_byte = argc > 4 ? atoi(argv[4]) : 127;
+  FILE* in = fopen(argv[1], "rb");
+  if (!in) return die("cannot open input");
+  std::vector<uint8_t> mp3;
+  for (int c; (c = fgetc(in)) != EOF;) mp3.push_back((uint8_t)c);
+  fclose(in);
+  if (mp3.size() < 4) return die("input too short");
+
+  uint8_t first[4];
+  for (int i = 0; i < 4; i++) first[i] = mp3[i] ^ SCRAMBLE_KEY;
+  int format = block_format(first);
+  if (format < 0) return die("first frame is not of an accepted format");
+  size_t step = (size_t)FRAME_STEP[format];
+  if (mp3.size() % (step * FRAMES_PER_BLOCK) != 0) return die("stream is not whole blocks of ten frames");
+  for (size_t at = 0; at < mp3.size(); at += step) {
+    for (int i = 0; i < 4; i++) first[i] = mp3[at + i] ^ SCRAMBLE_KEY;
+    if (block_format(first) != format) return die("frames of differing formats");
+  }
+
+  std::vector<uint8_t> carrier(PAYLOAD_OFFSET, 0);
+  uint8_t header[PAYLOAD_HEADER_BYTES] = {0};
+  header[10] = (uint8_t)code;
+  header[11] = (uint8_t)level_byte;
+  carrier.insert(carrier.end(), header, header + PAYLOAD_HEADER_BYTES);
+  for (size_t at = 0; at < mp3.size(); at += step * FRAMES_PER_BLOCK) {
+    uint8_t block[BLOCK_BYTES] = {0};
+    for (size_t i = 0; i < step * FRAMES_PER_BLOCK; i++) block[i] = mp3[at + i] ^ SCRAMBLE_KEY;
+    carrier.insert(carrier.end(), block, block + BLOCK_BYTES);
+  }
+  FILE* out = fopen(argv[2], "wb");
+  if (!out || fwrite(carrier.data(), 1, carrier.size(), out) != carrier.size() || fclose(out) != 0)
+    return die("cannot write output");
+  return 0;
+}

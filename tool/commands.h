@@ -1,0 +1,9 @@
+// The quira commands. Each takes the arguments after its name and returns an exit code; errors
+// are thrown as ToolError (tool/cli.h).
+#pragma once
+#include "tool/cli.h"
+
+int command_info(Args& args);
+int command_export(Args& args);
+int command_extract(Args& args);
+int command_effects(Args& args);

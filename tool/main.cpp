@@ -1,0 +1,86 @@
+// quira: inspect, export and extract self-playing voice messages. It reads carriers; it never
+// runs one.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tool/cli.h"
+#include "tool/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(Args&);
+  const char* usage;
+  const char* summary;
+};
+
+const Command COMMANDS[] = {
+    {"info", command_info, "info FILE [--json]", "show a carrier's header, blocks, format and length"},
+    {"export", command_export,
+     "export FILE -o OUT.wav [--as-played] [--dry | --effect CODE|NAME] [--level BYTE]",
+     "decode the message to a 16 kHz mono WAV file ('-o -' for stdout)"},
+    {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
+    {"effects", command_effects, "effects", "list the voice effects"},
+};
+
+void print_help(FILE* to) {
+  fprintf(to, "usage: quira [-q] COMMAND [ARGS]\n\ncommands:\n");
+  for (const Command& c : COMMANDS) fprintf(to, "  %-10s %s\n", c.name, c.summary);
+  fprintf(to, "\n");
+  for (const Command& c : COMMANDS) fprintf(to, "  quira %s\n", c.usage);
+  fprintf(to,
+          "\noptions:\n"
+          "  -q          no notes or warnings, errors only\n"
+          "  -h, --help  this help\n"
+          "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // -q may stand before the command or among its arguments.
+  for (auto it = args.begin(); it != args.end();) {
+    if (*it == "--") break;
+    if (*it == "-q" || *it == "--quiet") {
+      QUIET = true;
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (args.empty()) {
+    fprintf(stderr, "usage: quira [-q] COMMAND [ARGS] (try 'quira --help')\n");
+    return EXIT_USAGE;
+  }
+  if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
+    print_help(stdout);
+    return EXIT_OK;
+  }
+  for (const Command& c : COMMANDS) {
+    if (args[0] != c.name) continue;
+    Args command_args(c.name, std::vector<std::string>(args.begin() + 1, args.end()));
+    if (command_args.flag("--help", "-h")) {
+      printf("usage: quira %s\n", c.usage);
+      return EXIT_OK;
+    }
+    try {
+      return c.run(command_args);
+    } catch (const ToolError& e) {
+      if (e.code == EXIT_USAGE)
+        fprintf(stderr, "quira: error: %s (see 'quira %s --help')\n", e.what(), c.name);
+      else
+        fprintf(stderr, "quira: error: %s\n", e.what());
+      return e.code;
+    } catch (const std::exception& e) {
+      fprintf(stderr, "quira: error: %s\n", e.what());
+      return EXIT_PROCESSING;
+    }
+  }
+  fprintf(stderr, "quira: error: unknown command '%s' (try 'quira --help')\n", args[0].c_str());
+  return EXIT_USAGE;
+}
