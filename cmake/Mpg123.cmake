@@ -10,23 +10,23 @@ else()
 endif()
 set(_mpg123_prefix "${QUIRA_DEPS_DIR}/mpg123-${_mpg123_host}")
 
-if(NOT EXISTS "${_mpg123_prefix}/lib/libmpg123.a")
-  message(STATUS "Fetching Debian's mpg123 source")
-  execute_process(
-    COMMAND "${PROJECT_SOURCE_DIR}/scripts/fetch-mpg123.sh" "${QUIRA_DEPS_DIR}/src"
-    OUTPUT_VARIABLE _mpg123_src OUTPUT_STRIP_TRAILING_WHITESPACE
-    RESULT_VARIABLE _rc)
-  if(NOT _rc EQUAL 0)
-    message(FATAL_ERROR "Fetching the mpg123 source package failed")
-  endif()
-  message(STATUS "Building the pinned libmpg123 for ${_mpg123_host}")
-  execute_process(
-    COMMAND "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${_mpg123_src}" "${_mpg123_host}" "${_mpg123_prefix}"
-    RESULT_VARIABLE _rc)
-  if(NOT _rc EQUAL 0)
-    message(FATAL_ERROR "Building libmpg123 for ${_mpg123_host} failed")
-  endif()
+# Both scripts return at once when their work is done and its configuration is unchanged.
+execute_process(
+  COMMAND "${PROJECT_SOURCE_DIR}/scripts/fetch-mpg123.sh" "${QUIRA_DEPS_DIR}/src"
+  OUTPUT_VARIABLE _mpg123_src OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE _rc)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "Fetching Debian's mpg123 source package failed")
 endif()
+execute_process(
+  COMMAND "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${_mpg123_src}" "${_mpg123_host}" "${_mpg123_prefix}"
+  RESULT_VARIABLE _rc)
+if(NOT _rc EQUAL 0)
+  message(FATAL_ERROR "Building the pinned libmpg123 for ${_mpg123_host} failed")
+endif()
+# Relink when the library is rebuilt with another configuration.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${PROJECT_SOURCE_DIR}/scripts/fetch-mpg123.sh")
 
 add_library(mpg123_pinned STATIC IMPORTED GLOBAL)
 set_target_properties(mpg123_pinned PROPERTIES

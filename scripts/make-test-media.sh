@@ -5,11 +5,9 @@
 # 16 kHz (or 8 kHz) mono, lame encodes it as the three accepted formats, and pack_carrier lays the
 # frames out as a carrier behind a zero-filled front part. Idempotent: a finished set is kept.
 #
-# Every input is padded so that LAME writes whole blocks: 4,655 leading zero samples put the first
-# speech sample on the first sample of block 1 (LAME's 576 + the decoder's 529 samples of delay
-# make 1,105, and block 0 is the priming block), and a total of 576 x (10k - 2) samples gives
-# exactly 10k frames.
+# Every input is padded so that LAME writes whole blocks (scripts/media-lib.sh).
 set -euo pipefail
+. "$(dirname "$0")/media-lib.sh"
 
 out=$1
 pack=$2
@@ -18,16 +16,6 @@ mkdir -p "$out"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-
-# pad IN OUT: the padding described above, at IN's own rate.
-pad() {
-  local n total k
-  n=$(soxi -s "$1")
-  total=$((n + 4655))
-  k=$(( (total / 576 + 2 + 9) / 10 ))
-  while [ $((576 * (10 * k - 2))) -lt "$total" ]; do k=$((k + 1)); done
-  sox "$1" "$2" pad 4655s $((576 * (10 * k - 2) - total))s
-}
 
 # encode NAME WAV16 WAV8: the three formats of one recording, as mp3 and as carrier.
 encode() {

@@ -84,15 +84,12 @@ void wav_write(AtomicOutput& out, const std::vector<int16_t>& samples) {
   header.insert(header.end(), {'d', 'a', 't', 'a'});
   put_le(header, (uint32_t)data_bytes, 4);
   out.write(header.data(), header.size());
-  // Samples are little-endian in the file; convert in chunks so big-endian hosts write them right.
-  std::vector<uint8_t> chunk;
-  chunk.reserve(65536);
-  for (size_t i = 0; i < samples.size(); i++) {
-    put_le(chunk, (uint16_t)samples[i], 2);
-    if (chunk.size() >= 65536) {
-      out.write(chunk.data(), chunk.size());
-      chunk.clear();
-    }
-  }
-  out.write(chunk.data(), chunk.size());
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  out.write(samples.data(), data_bytes);
+#else
+  std::vector<uint8_t> bytes;
+  bytes.reserve(data_bytes);
+  for (int16_t s : samples) put_le(bytes, (uint16_t)s, 2);
+  out.write(bytes.data(), bytes.size());
+#endif
 }

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Benchmarks, run on demand (not in CI). Each figure is a ratio against a peer command timed in the
+# same run on the same input, since absolute times on a shared machine are noise:
+#   - quira export of a 5-minute carrier, dry, against Debian's mpg123 decoding the same frames;
+#   - quira export with one effect of each family against that decode piped into the nearest sox
+#     effect;
+#   - the cost of one buffer (decode + effect) against the 360 ms it has.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/media-lib.sh
+
+scripts/setup.sh >/dev/null
+command -v hyperfine >/dev/null || {
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine >/dev/null
+}
+cmake --build build/native --target quira pack_carrier buffer_cost >/dev/null
+scripts/make-test-media.sh build/native/media build/native/tests/pack_carrier
+
+out=build/bench
+mkdir -p "$out"
+quira=$PWD/build/native/tool/quira
+if [ ! -f "$out/long.exe" ]; then
+  # Real speech, the espeak-ng passage and the alsa-utils prompts, repeated past five minutes.
+  sox build/native/media/speech.wav build/native/media/prompts.wav "$out/pair.wav"
+  sox "$out/pair.wav" "$out/long-raw.wav" repeat 10
+  pad "$out/long-raw.wav" "$out/long.wav"
+  lame --quiet -t -m m -b 32 --cbr --resample 16 "$out/long.wav" "$out/long.mp3"
+  build/native/tests/pack_carrier "$out/long.mp3" "$out/long.exe"
+fi
+"$quira" info "$out/long.exe" | grep -E 'blocks|duration'
+
+raw="-t raw -r 16000 -e signed -b 16 -c 1"
+run() {  # run NAME OURS PEER: prints PEER time / OURS time
+  hyperfine -N --warmup 1 --runs 10 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null 2>&1 \
+    || hyperfine --warmup 1 --runs 10 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null
+  python3 - "$out/$1.json" "$1" <<'PY'
+import json, sys
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+q, p = r["quira"]["median"], r["peer"]["median"]
+print(f"{sys.argv[2]:<14} quira {q*1000:8.1f} ms   peer {p*1000:8.1f} ms   quira/peer {q/p:5.2f}")
+PY
+}
+
+echo
+run decode "sh -c '$quira export --dry $out/long.exe -o - >/dev/null'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 >/dev/null'"
+run reverb "sh -c '$quira export --effect 4 $out/long.exe -o - >/dev/null'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 | sox $raw - $raw /dev/null reverb'"
+run echo "sh -c '$quira export --effect 5 $out/long.exe -o - >/dev/null'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 | sox $raw - $raw /dev/null echos 0.8 0.7 250 0.7'"
+run flanger "sh -c '$quira export --effect 6 $out/long.exe -o - >/dev/null'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 | sox $raw - $raw /dev/null flanger'"
+run pitch "sh -c '$quira export --effect 12 $out/long.exe -o - >/dev/null'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 | sox $raw - $raw /dev/null pitch 400'"
+echo
+build/native/bench/buffer_cost "$out/long.exe"

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs Wine for running the Windows builds' console programs (32- and 64-bit) and creates the
+# Wine prefix the cross-build tests use:
+#   setup-wine.sh [PREFIX_DIR]     (default: build/wineprefix in this tree)
+# Needs root for apt-get. Idempotent: with everything installed and the prefix made it only checks
+# and returns in well under a second.
+#
+# A win64 prefix runs both kinds of exe once wine32 (an i386 package) is there; without it a 32-bit
+# exe fails to load kernel32.dll. Console programs need no X server, so none of the display
+# packages are installed. There is no /usr/bin/wine64: /usr/bin/wine starts either kind.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+prefix=${1:-$root/build/wineprefix}
+
+step_start=$SECONDS
+step() {
+  echo "setup-wine: $1 ($((SECONDS - step_start)) s)"
+  step_start=$SECONDS
+}
+
+packages=(wine wine64 wine32:i386)
+
+installed() {
+  local p
+  for p in "$@"; do
+    [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" = installed ] || return 1
+  done
+}
+
+if ! installed "${packages[@]}"; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt_opts=(-y -q -o DPkg::Lock::Timeout=600)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  # The i386 package lists only come with an update after the architecture is added.
+  apt-get "${apt_opts[@]}" update >/dev/null
+  step "apt-get update"
+  apt-get "${apt_opts[@]}" install --no-install-recommends "${packages[@]}" >/dev/null
+  step "installed ${packages[*]}"
+fi
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+# No Mono or Gecko: their install prompts would wait for a click that never comes.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# wineboot writes system.reg last; the marker is written after it returned, so an interrupted
+# creation is redone rather than taken as finished.
+if [ ! -f "$prefix/.quira-ready" ]; then
+  rm -rf "$prefix"
+  mkdir -p "$(dirname "$prefix")"
+  wine wineboot -i >/dev/null 2>&1
+  # Wait for the prefix's own server to finish writing the registry before declaring it ready.
+  wineserver -w
+  [ -f "$prefix/system.reg" ] || { echo "setup-wine: wineboot made no prefix at $prefix" >&2; exit 1; }
+  touch "$prefix/.quira-ready"
+  step "created the prefix $prefix"
+fi
+echo "setup-wine: ready, $(wine --version 2>/dev/null), prefix $prefix"
