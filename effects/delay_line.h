@@ -59,3 +59,7 @@ struct DelayLineState {
 };
 
 extern DelayLineState DELAY_LINE;
+
+// Copies preset into DELAY_LINE and lays the line out for it: span and base in samples, the
+// active length (cleared to silence) and the two bounds. The families' set-ups start here.
+void delay_line_load(const DelayPreset& preset);

@@ -7,16 +7,10 @@ float FADE_COSINE[FADE_LENGTH];
 
 void pitch_shift_setup(int index) {
   DelayLineState& d = DELAY_LINE;
-  d.preset = PITCH_SHIFT_PRESETS[index];
+  delay_line_load(PITCH_SHIFT_PRESETS[index]);
   // 65,535, not 65,536: a rate of 1 leaves the fraction one short of a carry on the first sample.
   d.increment = (int32_t)((double)d.preset.rate * 65535.0);
   d.rising = d.preset.rate > 0.0f ? 1 : 0;
-  d.span_samples = (int32_t)((double)d.preset.span_ms * 16.0);
-  d.base_samples = (int32_t)((double)d.preset.base_ms * 16.0);
-  d.length = 2 * (d.span_samples + d.base_samples);
-  for (int32_t i = 0; i < d.length; i++) d.line[i] = 0.0f;
-  d.upper_bound = d.length - d.base_samples - 2;
-  d.lower_bound = d.upper_bound - d.span_samples;
   // Shortened by the drift of one cross-fade, so a rising pair ends its fade near the window's end.
   d.jump_interval = d.span_samples - (int32_t)((double)d.preset.rate * 192.0) - 2;
   if (d.lower_bound < 0) return;  // a record too short for a window; none of the presets

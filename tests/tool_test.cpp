@@ -49,7 +49,7 @@ struct TempDir {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
-  fwrite(bytes.data(), 1, bytes.size(), file);
+  if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file);
   fclose(file);
 }
 

@@ -2,6 +2,7 @@
 #include "tool/output.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -9,8 +10,29 @@
 
 #include "tool/cli.h"
 
+// The temporary file being written, for the signal handler: an interrupted command must not leave
+// it behind. One output is written at a time.
+static char PENDING_TEMP[4096];
+
+static void output_on_signal(int signal_number) {
+  if (PENDING_TEMP[0]) unlink(PENDING_TEMP);
+  ::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+static void output_track(const std::string& temp) {
+  if (temp.size() >= sizeof PENDING_TEMP) return;
+  memcpy(PENDING_TEMP, temp.c_str(), temp.size() + 1);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(s, output_on_signal);
+}
+
+static void output_untrack(void) {
+  PENDING_TEMP[0] = '\0';
+}
+
 AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) : target_(target) {
   if (target == "-") {
+    if (isatty(STDOUT_FILENO)) fail_usage("refusing to write audio to a terminal; redirect '-o -' or name a file");
     to_stdout_ = true;
     file_ = stdout;
     return;
@@ -25,6 +47,7 @@ AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) 
   int fd = mkstemp(name.data());
   if (fd < 0) fail(target, strerror(errno));
   temp_ = name.data();
+  output_track(temp_);
   // mkstemp makes the file private; an output file gets the usual permissions.
   mode_t mask = umask(0);
   umask(mask);
@@ -42,6 +65,7 @@ AtomicOutput::~AtomicOutput() {
   if (to_stdout_ || committed_) return;
   if (file_) fclose(file_);
   unlink(temp_.c_str());
+  output_untrack();
 }
 
 void AtomicOutput::write(const void* data, size_t bytes) {
@@ -60,6 +84,7 @@ void AtomicOutput::commit() {
   file_ = nullptr;
   if (closed != 0) fail(name, strerror(errno));
   if (rename(temp_.c_str(), target_.c_str()) != 0) fail(name, strerror(errno));
+  output_untrack();
   committed_ = true;
 }
 

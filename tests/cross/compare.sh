@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Checks that the Windows builds decode and apply effects exactly as the Linux build does:
 #   compare.sh MEDIA_DIR NATIVE_RENDER WINDOWS_RENDER.exe...
-# Every case (carrier, effect code, level byte) is rendered by the native render program and by each
-# Windows render program under Wine, and the raw outputs must be equal byte for byte. Prints each
-# case that matched; on a difference it names the first differing sample (block, index, both
-# values) and how many samples differ, checks the remaining cases, and exits 1.
+# The fade_tables programs beside the render programs must write the same pitch-shifter tables.
+# Then every case (carrier, effect code, level byte) is rendered by the native render program and
+# by each Windows render program under Wine, and the raw outputs must be equal byte for byte.
+# Prints each case that matched; on a difference it names the first differing sample (block,
+# index, both values) and how many samples differ, checks the remaining cases, and exits 1.
 #
 # Each program renders all cases of one carrier in one process (one playback after another, as
-# the player plays again after a stop), which keeps Wine's start-up cost to a few runs.
+# the player plays again after a stop), which keeps Wine's start-up cost to a few runs. The
+# programs are copied first, so that a rebuild while the check runs cannot change them under it.
 # Wine runs in WINEPREFIX (made by scripts/setup-wine.sh); `wine` is taken from PATH unless WINE
 # names another launcher. Paths are handed to the Windows programs as Z: drive paths.
 set -euo pipefail
@@ -17,9 +19,10 @@ if [ $# -lt 3 ]; then
   exit 2
 fi
 media=$(cd "$1" && pwd)
-native=$2
+native_dir=$(dirname "$2")
 shift 2
-windows=("$@")
+windows_dirs=()
+for exe in "$@"; do windows_dirs+=("$(dirname "$exe")"); done
 
 wine=${WINE:-wine}
 if ! command -v "$wine" >/dev/null; then
@@ -36,25 +39,37 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Console programs: no display is wanted, whatever the caller's session has.
 unset DISPLAY WAYLAND_DISPLAY
 
-for exe in "$native" "${windows[@]}"; do
-  [ -f "$exe" ] || { echo "FAIL: render program $exe does not exist" >&2; exit 1; }
-done
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quira-compare.XXXXXX")
+work=$(cd "$work" && pwd)
 trap 'rm -rf "$work"' EXIT
 
-# A Windows path for a Unix one: Wine maps Z: to the root of the Unix file system.
-winpath() {
-  local p
-  p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-  printf 'Z:%s' "${p//\//\\}"
-}
-
-# The build a Windows render program belongs to: build/mingw-i686/tests/cross/render.exe -> mingw-i686.
+# The build a Windows program belongs to: build/mingw-i686/tests/cross -> mingw-i686.
 labels=()
-for exe in "${windows[@]}"; do
-  labels+=("$(basename "$(dirname "$(dirname "$(dirname "$exe")")")")")
-done
+for dir in "${windows_dirs[@]}"; do labels+=("$(basename "$(dirname "$(dirname "$dir")")")"); done
+
+# snapshot DIR LABEL SUFFIX: copies DIR's render and fade_tables programs into the work folder.
+snapshot() {
+  mkdir -p "$work/bin/$2" "$work/$2"
+  local program
+  for program in render fade_tables; do
+    if [ ! -f "$1/$program$3" ]; then
+      echo "FAIL: test program $1/$program$3 does not exist" >&2
+      exit 1
+    fi
+    cp "$1/$program$3" "$work/bin/$2/"
+  done
+}
+snapshot "$native_dir" native ""
+for i in "${!labels[@]}"; do snapshot "${windows_dirs[i]}" "${labels[i]}" .exe; done
+native=$work/bin/native/render
+windows=()
+for label in "${labels[@]}"; do windows+=("$work/bin/$label/render.exe"); done
+
+# A Windows path for an absolute Unix one: Wine maps Z: to the root of the Unix file system.
+# Pure bash: it runs for every case.
+winpath() {
+  printf 'Z:%s' "${1//\//\\}"
+}
 
 failures=0
 compared=0
@@ -66,51 +81,81 @@ fail() {
   failures=$((failures + 1))
 }
 
-# describe_difference A B: where and how two outputs differ.
+# first_difference A B UNIT: the index of the first UNIT-byte value in which A and B differ and
+# how many such values differ, as "INDEX COUNT"; nothing when one file is a prefix of the other.
+first_difference() {
+  local first count
+  first=$(cmp "$1" "$2" 2>/dev/null | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p' || true)
+  [ -n "$first" ] || return 0
+  count=$(cmp -l "$1" "$2" 2>/dev/null | awk -v u="$3" '{print int(($1 - 1) / u)}' | uniq | wc -l || true)
+  echo "$(((first - 1) / $3)) $count"
+}
+
+# describe_difference A B: where and how two sample files differ.
 describe_difference() {
-  local a=$1 b=$2 size_a size_b first sample va vb differing
+  local a=$1 b=$2 size_a size_b sample count va vb
   size_a=$(stat -c %s "$a")
   size_b=$(stat -c %s "$b")
-  first=$(cmp "$a" "$b" 2>/dev/null | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p' || true)
-  if [ -z "$first" ]; then
+  read -r sample count <<<"$(first_difference "$a" "$b" 2)"
+  if [ -z "$sample" ]; then
     echo "one output is a prefix of the other: sizes $size_a and $size_b bytes"
     return
   fi
-  sample=$(((first - 1) / 2))
   va=$(od -An -t d2 -j $((2 * sample)) -N 2 "$a" | tr -d ' ')
   vb=$(od -An -t d2 -j $((2 * sample)) -N 2 "$b" | tr -d ' ')
-  differing=$(cmp -l "$a" "$b" 2>/dev/null | awk '{print int(($1 - 1) / 2)}' | uniq | wc -l || true)
   echo "first differing sample $sample (block $((sample / 5760)), sample $((sample % 5760)) in" \
-    "it): Linux $va, Windows $vb; $differing samples differ; sizes $size_a and $size_b bytes"
+    "it): Linux $va, Windows $vb; $count samples differ; sizes $size_a and $size_b bytes"
 }
+
+# The cross-fade tables: 192 sines, then 192 cosines, as 32-bit float patterns.
+if "$work/bin/native/fade_tables" "$work/native/fade_tables.bin"; then :; else
+  fail "the native fade_tables failed (exit status $?)"
+fi
+for i in "${!labels[@]}"; do
+  out=$work/${labels[i]}/fade_tables.bin
+  if "$wine" "$work/bin/${labels[i]}/fade_tables.exe" "$(winpath "$out")" </dev/null; then
+    if cmp -s "$work/native/fade_tables.bin" "$out"; then
+      echo "match: pitch shifter fade tables (2 x 192 floats): ${labels[i]} = Linux"
+    else
+      read -r index count <<<"$(first_difference "$work/native/fade_tables.bin" "$out" 4)"
+      if [ -n "$index" ]; then
+        fail "pitch shifter fade tables: ${labels[i]} differs from Linux in $count of 384 floats," \
+          "first at float $index (0-191 sines, 192-383 cosines)"
+      else
+        fail "pitch shifter fade tables: ${labels[i]} wrote $(stat -c %s "$out") bytes, not 1536"
+      fi
+    fi
+  else
+    fail "the ${labels[i]} fade_tables under Wine failed (exit status $?)"
+  fi
+done
 
 # check CARRIER "CODE LEVEL"...: renders the cases with every program and compares the outputs.
 check() {
   local carrier=$1 base entry code level i name file size expected payload dry=""
   shift
   base=$(basename "$carrier" .exe)
-  local native_args=() build_args=()
-  for i in "${!windows[@]}"; do build_args[i]=""; done
-  mkdir -p "$work/native"
-  for i in "${!windows[@]}"; do mkdir -p "$work/${labels[i]}"; done
+  local native_args=() rendered=()
   for entry in "$@"; do
     read -r code level <<<"$entry"
-    file="${base}_${code}_${level}.raw"
-    native_args+=("$carrier" "$code" "$level" "$work/native/$file")
+    native_args+=("$carrier" "$code" "$level" "$work/native/${base}_${code}_${level}.raw")
   done
-  if ! "$native" "${native_args[@]}"; then
-    fail "$base: the native render failed"
+  if "$native" "${native_args[@]}"; then :; else
+    fail "$base: the native render failed (exit status $?)"
     return
   fi
-  for i in "${!windows[@]}"; do
+  for i in "${!labels[@]}"; do
     local args=()
     for entry in "$@"; do
       read -r code level <<<"$entry"
-      file="${base}_${code}_${level}.raw"
-      args+=("$(winpath "$carrier")" "$code" "$level" "$(winpath "$work/${labels[i]}/$file")")
+      args+=("$(winpath "$carrier")" "$code" "$level"
+        "$(winpath "$work/${labels[i]}/${base}_${code}_${level}.raw")")
     done
-    if ! "$wine" "${windows[i]}" "${args[@]}" </dev/null; then
-      fail "$base: the ${labels[i]} render under Wine failed"
+    if "$wine" "${windows[i]}" "${args[@]}" </dev/null; then
+      rendered[i]=1
+    else
+      fail "$base: the ${labels[i]} render under Wine failed (exit status $?)"
+      rendered[i]=0
     fi
   done
 
@@ -127,7 +172,7 @@ check() {
       fail "$name: the native render wrote $size bytes, not $expected"
       continue
     fi
-    if cmp -s "$work/native/$file" <(head -c "$size" /dev/zero); then
+    if cmp -s -n "$size" "$work/native/$file" /dev/zero; then
       fail "$name: the native render wrote only silence"
       continue
     fi
@@ -138,14 +183,13 @@ check() {
       fail "$name: the effect left the dry output unchanged"
     fi
     local same=()
-    for i in "${!windows[@]}"; do
+    for i in "${!labels[@]}"; do
+      [ "${rendered[i]}" = 1 ] || continue
       local out=$work/${labels[i]}/$file
+      compared=$((compared + 1))
       if [ ! -f "$out" ]; then
         fail "$name: the ${labels[i]} render wrote no output"
-        continue
-      fi
-      compared=$((compared + 1))
-      if cmp -s "$work/native/$file" "$out"; then
+      elif cmp -s "$work/native/$file" "$out"; then
         same+=("${labels[i]}")
         matched_samples=$((matched_samples + size / 2))
       else
@@ -156,7 +200,7 @@ check() {
       echo "match: $name: ${same[*]} = Linux ($((size / 2)) samples)"
     fi
   done
-  rm -rf "${work:?}"/*/"${base}"_*.raw
+  rm -f "$work"/*/"${base}"_*.raw
 }
 
 # Cases: every carrier of the media fixture with the dry code 0, all sixteen effects (rooms 1-4,
@@ -183,7 +227,7 @@ if [ -f "$media/speech-16.exe" ]; then
   check "$work/speech-16-cut.exe" "0 0" "2 0" "6 0" "13 0" "15 100"
 fi
 
-echo "compared $total_cases cases x ${#windows[@]} Windows builds (${labels[*]}): $compared" \
+echo "compared $total_cases cases x ${#labels[@]} Windows builds (${labels[*]}): $compared" \
   "comparisons, $matched_samples samples identical, $failures failures"
 [ "$failures" -eq 0 ] || exit 1
 [ "$compared" -gt 0 ] || { echo "FAIL: nothing was compared"; exit 1; }
