@@ -24,11 +24,9 @@ struct BlockDecoder {
   int open;               // the feed is open
   int64_t fed;            // bytes fed since the feed was opened
   // Header memory of the current stream.
-  int first_frame;        // the next header is the first since the reset
+  int stream_known;       // a header has fixed layer and rate since the reset (0 at start)
   int stream_layer;       // 1, 2 or 3, fixed by the first header
   int stream_rate_index;  // sampling-frequency index, fixed by the first header
-  int stream_crc;         // CRC present, fixed by the first header
-  uint32_t previous_header;
   int32_t rate;           // rate of the last frame decoded
   int16_t previous[FRAME_SAMPLES];  // the last frame's samples, for a frame that yields none
 };
@@ -59,11 +57,9 @@ static int decoder_open_feed(void) {
 }
 
 int block_decoder_reset(void) {
-  DECODER.first_frame = 1;
+  DECODER.stream_known = 0;
   DECODER.stream_layer = 0;
   DECODER.stream_rate_index = 0;
-  DECODER.stream_crc = 0;
-  DECODER.previous_header = 0;
   decoder_open_feed();
   return 1;
 }
@@ -96,13 +92,14 @@ static int32_t frame_body_bytes(uint32_t header) {
   if (bitrate_index == 15) return -1;
   if (rate_index == 3) return -1;
   if ((header >> 16) == 0xFFFE) return -1;
-  if (DECODER.first_frame) {
-    // The stream's layer, sampling frequency and CRC flag come from its first good header; later
-    // headers' own fields for them are ignored until the next reset.
+  if (!DECODER.stream_known) {
+    // The stream's layer and sampling frequency come from its first good header; later headers'
+    // own fields for them are ignored until the next reset. (Its CRC flag needs no memory: a
+    // stream begins with one of the accepted words, none of which has a CRC, and the library
+    // reads a CRC, if any, from the frame it is handed.)
     DECODER.stream_layer = 4 - layer_field;
     DECODER.stream_rate_index = rate_index;
-    DECODER.stream_crc = !((header >> 16) & 1);
-    DECODER.first_frame = 0;
+    DECODER.stream_known = 1;
   }
   if (bitrate_index == 0) return -1;  // free format
   if (DECODER.stream_layer != 3) return -1;
@@ -154,9 +151,6 @@ static int frame_decode(uint8_t* frame, int32_t room, int16_t* output) {
   int32_t body = frame_body_bytes(header);
   if (body < 0 || HEADER_BYTES + body > room) return 0;
   for (int32_t i = 0; i < body; i++) frame[HEADER_BYTES + i] ^= SCRAMBLE_KEY;
-  DECODER.previous_header = header;
-  // A CRC, if the header announces one, is part of the frame the library parses and checks
-  // nothing with; it is handed over as stored.
   frame_run_library(frame, HEADER_BYTES + body);
   memcpy(output, DECODER.previous, sizeof DECODER.previous);
   return 1;
