@@ -8,8 +8,9 @@
 # index, both values) and how many samples differ, checks the remaining cases, and exits 1.
 #
 # Each program renders all cases of one carrier in one process (one playback after another, as
-# the player plays again after a stop), which keeps Wine's start-up cost to a few runs. The
-# programs are copied first, so that a rebuild while the check runs cannot change them under it.
+# the player plays again after a stop), which keeps Wine's start-up cost to a few runs, and the
+# programs of one carrier run side by side. The programs are copied first, so that a rebuild
+# while the check runs cannot change them under it.
 # Wine runs in WINEPREFIX (made by scripts/setup-wine.sh); `wine` is taken from PATH unless WINE
 # names another launcher. Paths are handed to the Windows programs as Z: drive paths.
 set -euo pipefail
@@ -107,6 +108,17 @@ describe_difference() {
     "it): Linux $va, Windows $vb; $count samples differ; sizes $size_a and $size_b bytes"
 }
 
+# One Wine server for the whole check. A server that a run starts goes down about two seconds
+# after its last process ends, and every later run then waits for a new one and its services (2 to
+# 5 s each, measured): started here it stays 30 s after the last run. When a server is already up
+# for this prefix this does nothing (status 2), and the check still works, only slower.
+wineserver -p30 </dev/null >/dev/null 2>&1 || true
+# The first run after a server start also starts Wine's services, which inherit its standard
+# streams and stay as long as the server does: a test runner reading this script's output would
+# wait for them. So the first run here has no standard streams to lend.
+"$wine" "$work/bin/${labels[0]}/fade_tables.exe" "$(winpath "$work/start.bin")" \
+  </dev/null >/dev/null 2>&1 || true
+
 # The cross-fade tables: 192 sines, then 192 cosines, as 32-bit float patterns.
 if "$work/bin/native/fade_tables" "$work/native/fade_tables.bin"; then :; else
   fail "the native fade_tables failed (exit status $?)"
@@ -140,10 +152,10 @@ check() {
     read -r code level <<<"$entry"
     native_args+=("$carrier" "$code" "$level" "$work/native/${base}_${code}_${level}.raw")
   done
-  if "$native" "${native_args[@]}"; then :; else
-    fail "$base: the native render failed (exit status $?)"
-    return
-  fi
+  # The programs run side by side; each writes only its own outputs.
+  local pids=()
+  "$native" "${native_args[@]}" &
+  pids[0]=$!
   for i in "${!labels[@]}"; do
     local args=()
     for entry in "$@"; do
@@ -151,13 +163,23 @@ check() {
       args+=("$(winpath "$carrier")" "$code" "$level"
         "$(winpath "$work/${labels[i]}/${base}_${code}_${level}.raw")")
     done
-    if "$wine" "${windows[i]}" "${args[@]}" </dev/null; then
+    "$wine" "${windows[i]}" "${args[@]}" </dev/null &
+    pids[i + 1]=$!
+  done
+  local native_ok=1
+  if wait "${pids[0]}"; then :; else
+    fail "$base: the native render failed (exit status $?)"
+    native_ok=0
+  fi
+  for i in "${!labels[@]}"; do
+    if wait "${pids[i + 1]}"; then
       rendered[i]=1
     else
       fail "$base: the ${labels[i]} render under Wine failed (exit status $?)"
       rendered[i]=0
     fi
   done
+  [ "$native_ok" = 1 ] || return 0
 
   payload=$(($(stat -c %s "$carrier") - 163840 - 12))
   expected=$((((payload + 1439) / 1440) * 11520))
