@@ -10,9 +10,10 @@ cd "$(dirname "$0")/.."
 . scripts/media-lib.sh
 
 scripts/setup.sh >/dev/null
-command -v hyperfine >/dev/null || {
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine >/dev/null
-}
+if ! command -v hyperfine >/dev/null || ! command -v python3 >/dev/null; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine python3 >/dev/null
+fi
 cmake --build build/native --target quira pack_carrier buffer_cost >/dev/null
 scripts/make-test-media.sh build/native/media build/native/tests/pack_carrier
 
@@ -31,8 +32,8 @@ fi
 
 raw="-t raw -r 16000 -e signed -b 16 -c 1"
 run() {  # run NAME OURS PEER: prints PEER time / OURS time
-  hyperfine -N --warmup 1 --runs 10 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null 2>&1 \
-    || hyperfine --warmup 1 --runs 10 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null
+  hyperfine -N --warmup 2 --runs 20 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null 2>&1 \
+    || hyperfine --warmup 2 --runs 20 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null
   python3 - "$out/$1.json" "$1" <<'PY'
 import json, sys
 r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}

@@ -10,7 +10,8 @@ tests=0
 [ "${1:-}" = "--tests" ] && tests=1
 
 packages=(
-  build-essential cmake ninja-build dpkg-dev ca-certificates  # building, apt-get source
+  build-essential cmake ninja-build                          # building
+  ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libgtest-dev                                                # tests
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
