@@ -5,6 +5,8 @@
 #   - quira export with one effect of each family against that decode piped into the nearest sox
 #     effect;
 #   - the cost of one buffer (decode + effect) against the 360 ms it has.
+# Both wall time and CPU time (user + system, children included) are compared: a shell pipeline
+# spreads its work over two processes, and so over two cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/media-lib.sh
@@ -37,8 +39,12 @@ run() {  # run NAME OURS PEER: prints PEER time / OURS time
   python3 - "$out/$1.json" "$1" <<'PY'
 import json, sys
 r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+def cpu(x):  # mean user + system time of the command and its children
+    return x["user"] + x["system"]
 q, p = r["quira"]["median"], r["peer"]["median"]
-print(f"{sys.argv[2]:<14} quira {q*1000:8.1f} ms   peer {p*1000:8.1f} ms   quira/peer {q/p:5.2f}")
+qc, pc = cpu(r["quira"]), cpu(r["peer"])
+print(f"{sys.argv[2]:<8} wall: quira {q*1000:6.1f} ms, peer {p*1000:6.1f} ms, ratio {q/p:5.2f}"
+      f"   cpu: quira {qc*1000:6.1f} ms, peer {pc*1000:6.1f} ms, ratio {qc/pc:5.2f}")
 PY
 }
 
