@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, makes sample carriers from real speech, and shows what quira does
-# with one: its description, an export of the message as heard, and its plain MPEG frames.
+# with one: its description, exports of the message as heard, dry and with a voice effect, its
+# plain MPEG frames, and the list of effects.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,11 @@ echo "\$ quira info $sample"
 echo
 echo "\$ quira export $sample -o build/sample/speech.wav"
 "$quira" export "$sample" -o build/sample/speech.wav
+echo "\$ quira export $sample --effect third-up -o build/sample/speech-third-up.wav"
+"$quira" export "$sample" --effect third-up -o build/sample/speech-third-up.wav
 echo "\$ quira extract $sample -o build/sample/speech.mp3"
 "$quira" extract "$sample" -o build/sample/speech.mp3
-ls -l build/sample/speech.wav build/sample/speech.mp3
+ls -l build/sample/speech.wav build/sample/speech-third-up.wav build/sample/speech.mp3
+echo
+echo "\$ quira effects"
+"$quira" effects
