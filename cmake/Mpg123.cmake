@@ -24,7 +24,7 @@ execute_process(
 if(NOT _rc EQUAL 0)
   message(FATAL_ERROR "Building the pinned libmpg123 for ${_mpg123_host} failed")
 endif()
-# Relink when the library is rebuilt with another configuration.
+# Configure again when either script changes, so that a new decoder configuration is built.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${PROJECT_SOURCE_DIR}/scripts/fetch-mpg123.sh")
 

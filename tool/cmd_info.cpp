@@ -79,11 +79,11 @@ std::string json_string(const std::string& s) {
   return out + "\"";
 }
 
+// Whether a code plays an effect is the effect stage's to say; the names table only names them.
 std::string effect_label(int code) {
-  const EffectInfo* effect = effect_info(code);
   if (code == 0) return "none";
-  if (!effect) return "unknown, played without effect";
-  return effect->name;
+  if (!effect_code_known(code)) return "unknown, played without effect";
+  return effect_info(code)->name;
 }
 
 }  // namespace
@@ -114,7 +114,7 @@ int command_info(Args& args) {
     printf("  \"header_bytes_read\": %d,\n", (int)header_read);
     printf("  \"effect_code\": %d,\n", info.effect_code);
     printf("  \"effect_name\": %s,\n", effect ? json_string(effect->name).c_str() : "null");
-    printf("  \"effect_known\": %s,\n", info.effect_code == 0 || effect ? "true" : "false");
+    printf("  \"effect_known\": %s,\n", info.effect_code == 0 || effect_code_known(info.effect_code) ? "true" : "false");
     printf("  \"level_byte\": %d,\n", info.level_byte);
     printf("  \"effect_level\": %d,\n", level);
     printf("  \"blocks\": %lld,\n", (long long)blocks);
