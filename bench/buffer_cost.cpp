@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "audio/refill.h"
+#include "audio/wave_output.h"
 #include "effects/effect_stage.h"
 #include "payload/payload.h"
 
@@ -39,11 +39,11 @@ int main(int argc, char** argv) {
     size_t buffers = 0;
     while (total < 2.0) {
       effect_start((int8_t)c.code, 100);
-      refill_start();
+      wave_stream_start();
       for (size_t k = 0; k < blocks; k++) {
         for (int i = 0; i < BLOCK_BYTES; i++) block[i] = bytes[PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES + k * BLOCK_BYTES + i];
         double t0 = now();
-        refill_block(samples, block);
+        wave_refill_samples(samples, block);
         effect_apply(samples, BUFFER_BYTES);
         double t = now() - t0;
         total += t;

@@ -2,6 +2,8 @@
 # between the symbols SYMBOL_begin and SYMBOL_end (declare them `extern const uint8_t SYMBOL_begin[]`
 # in C++ with C linkage). The bytes are pulled in by the assembler's .incbin, so a rebuilt FILE is
 # embedded again without any generated source growing with the file.
+enable_language(ASM)
+
 function(quira_embed target symbol file)
   cmake_parse_arguments(E "" "" "DEPENDS" ${ARGN})
   set(asm "${CMAKE_CURRENT_BINARY_DIR}/${target}.S")
@@ -15,7 +17,7 @@ function(quira_embed target symbol file)
     "${symbol}_end:\n"
     "    .section .note.GNU-stack,\"\",@progbits\n")
   configure_file("${asm}.in" "${asm}" COPYONLY)
-  set_source_files_properties("${asm}" PROPERTIES LANGUAGE C OBJECT_DEPENDS "${file}")
+  set_source_files_properties("${asm}" PROPERTIES LANGUAGE ASM OBJECT_DEPENDS "${file}")
   add_library(${target} STATIC "${asm}")
   if(E_DEPENDS)
     add_dependencies(${target} ${E_DEPENDS})

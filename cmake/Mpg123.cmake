@@ -32,9 +32,6 @@ add_library(mpg123_pinned STATIC IMPORTED GLOBAL)
 set_target_properties(mpg123_pinned PROPERTIES
   IMPORTED_LOCATION "${_mpg123_prefix}/lib/libmpg123.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_mpg123_prefix}/include")
-if(WIN32)
-  # The library's Windows path helpers call into shlwapi.
-  set_property(TARGET mpg123_pinned PROPERTY INTERFACE_LINK_LIBRARIES shlwapi)
-else()
+if(NOT WIN32)
   set_property(TARGET mpg123_pinned PROPERTY INTERFACE_LINK_LIBRARIES m)
 endif()

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/refill.h"
+#include "audio/wave_output.h"
 #include "effects/effect_stage.h"
 #include "tests/media.h"
 
@@ -28,9 +28,9 @@ std::vector<int16_t> player_samples(const std::string& carrier, int8_t code, int
   auto blocks = carrier_blocks(carrier);
   std::vector<int16_t> samples(2 * BLOCK_SAMPLES, 0), buffer(BLOCK_SAMPLES);
   effect_start(code, level);
-  refill_start();
+  wave_stream_start();
   for (auto& block : blocks) {
-    refill_block(buffer.data(), block.data());
+    wave_refill_samples(buffer.data(), block.data());
     effect_apply(buffer.data(), BUFFER_BYTES);
     samples.insert(samples.end(), buffer.begin(), buffer.end());
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/refill.h"
+#include "audio/wave_output.h"
 #include "tests/media.h"
 
 namespace {
@@ -57,9 +57,9 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 std::vector<int16_t> player_samples(const std::string& carrier) {
   auto blocks = carrier_blocks(carrier);
   std::vector<int16_t> samples(2 * BLOCK_SAMPLES, 0), buffer(BLOCK_SAMPLES);
-  refill_start();
+  wave_stream_start();
   for (auto& block : blocks) {
-    refill_block(buffer.data(), block.data());
+    wave_refill_samples(buffer.data(), block.data());
     samples.insert(samples.end(), buffer.begin(), buffer.end());
   }
   return samples;

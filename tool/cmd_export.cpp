@@ -2,9 +2,11 @@
 //
 // Without --as-played: the message as heard, from its first audible block, and then the effect's
 // tail rung out until it falls silent (at most TAIL_SECONDS), which the player would cut off.
-// With --as-played: exactly the samples the player hands the device from the start of playback to
-// its natural end.
+// With --as-played: exactly the samples the player plays from the start of playback to its natural
+// end: the player's own code is run here over a device that captures them. An effect or level
+// other than the header's is played from a scratch copy of the carrier whose header says so.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "effects/effect_names.h"
 #include "tool/commands.h"
 #include "tool/output.h"
+#include "tool/player_host.h"
 #include "tool/playthrough.h"
 
 namespace {
@@ -29,6 +32,46 @@ int parse_number(const std::string& text, int low, int high, const char* option)
   return (int)value;
 }
 
+// A copy of a carrier with other effect and level bytes, removed when it goes out of scope.
+class ScratchCarrier {
+ public:
+  ScratchCarrier(const std::string& source, int8_t code, uint8_t level_byte) {
+    const char* dir = getenv("TMPDIR");
+    path_ = std::string(dir && *dir ? dir : "/tmp") + "/quira-played-XXXXXX";
+    int fd = mkstemp(path_.data());
+    if (fd < 0) fail(path_, "cannot create a scratch file");
+    File out(fdopen(fd, "wb"));
+    File in(fopen(source.c_str(), "rb"));
+    if (!out || !in) fail(source, "cannot copy to a scratch file");
+    std::vector<uint8_t> chunk(1 << 16);
+    int64_t at = 0;
+    for (size_t n; (n = fread(chunk.data(), 1, chunk.size(), in.get())) > 0; at += (int64_t)n) {
+      for (int64_t i = 0; i < (int64_t)n; i++) {
+        if (at + i == PAYLOAD_OFFSET + 10) chunk[(size_t)i] = (uint8_t)code;
+        if (at + i == PAYLOAD_OFFSET + 11) chunk[(size_t)i] = level_byte;
+      }
+      if (fwrite(chunk.data(), 1, n, out.get()) != n) fail(path_, "cannot write a scratch file");
+    }
+    if (ferror(in.get())) fail(source, "read error");
+    if (fclose(out.release()) != 0) fail(path_, "cannot write a scratch file");
+  }
+  ~ScratchCarrier() { unlink(path_.c_str()); }
+  ScratchCarrier(const ScratchCarrier&) = delete;
+  ScratchCarrier& operator=(const ScratchCarrier&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// What the player plays of the carrier with the given effect bytes.
+std::vector<int16_t> export_as_played(const Carrier& carrier, int8_t code, uint8_t level_byte) {
+  if (code == carrier.info().effect_code && level_byte == carrier.info().level_byte)
+    return player_host_capture(carrier.path());
+  ScratchCarrier scratch(carrier.path(), code, level_byte);
+  return player_host_capture(scratch.path());
+}
+
 }  // namespace
 
 int command_export(Args& args) {
@@ -42,21 +85,31 @@ int command_export(Args& args) {
   if (dry && has_effect) fail_usage("export: --dry and --effect exclude each other");
 
   Carrier carrier(path);
-  PlayEffect effect = {carrier.info().effect_code, payload_effect_level(carrier.info().level_byte)};
+  int8_t code = carrier.info().effect_code;
+  uint8_t level_byte = carrier.info().level_byte;
   if (has_effect) {
-    int code = effect_find(effect_text.c_str());
-    if (code < 0) fail_usage("export: unknown effect '" + effect_text + "' (see 'quira effects')");
-    effect.code = (int8_t)code;
+    int found = effect_find(effect_text.c_str());
+    if (found < 0) fail_usage("export: unknown effect '" + effect_text + "' (see 'quira effects')");
+    code = (int8_t)found;
   }
-  if (has_level) effect.level = payload_effect_level((uint8_t)parse_number(level_text, 0, 255, "--level"));
-  if (dry) effect.code = 0;
+  if (has_level) level_byte = (uint8_t)parse_number(level_text, 0, 255, "--level");
+  if (dry) code = 0;
 
+  if (as_played) {
+    std::vector<int16_t> played = export_as_played(carrier, code, level_byte);
+    AtomicOutput out(out_path, path);
+    wav_write(out, played);
+    out.commit();
+    return EXIT_OK;
+  }
+
+  PlayEffect effect = {code, payload_effect_level(level_byte)};
   std::vector<int16_t> samples;
   samples.reserve((size_t)(carrier.block_count() + 2 + TAIL_BUFFERS) * BLOCK_SAMPLES);
   size_t heard_end = 0;  // end of the message proper; the tail is trimmed after its last sound
-  playthrough_run(carrier, effect, as_played ? 0 : TAIL_BUFFERS,
+  playthrough_run(carrier, effect, TAIL_BUFFERS,
                   [&](const int16_t* buffer, BufferKind kind) {
-                    if (!as_played && kind != BufferKind::BLOCK && kind != BufferKind::TAIL) return true;
+                    if (kind != BufferKind::BLOCK && kind != BufferKind::TAIL) return true;
                     if (kind == BufferKind::TAIL) {
                       bool silent = true;
                       for (int i = 0; i < BLOCK_SAMPLES && silent; i++) silent = buffer[i] == 0;

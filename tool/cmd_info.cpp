@@ -101,7 +101,7 @@ int command_info(Args& args) {
   int64_t header_read = info.payload_bytes < 0 ? 0 : info.payload_bytes;
   if (header_read > PAYLOAD_HEADER_BYTES) header_read = PAYLOAD_HEADER_BYTES;
   char duration[32];
-  title_format_clock(duration, sizeof duration, info.total_seconds);
+  title_format_clock(duration, info.total_seconds);
   const FormatFacts* format = facts.format >= 0 ? &FORMATS[facts.format] : nullptr;
   const EffectInfo* effect = effect_info(info.effect_code);
 

@@ -1,7 +1,7 @@
 // The player's buffer cycle without a device.
 #include "tool/playthrough.h"
 
-#include "audio/refill.h"
+#include "audio/wave_output.h"
 #include "effects/effect_stage.h"
 
 void playthrough_run(Carrier& carrier, PlayEffect effect, int tail_buffers, const BufferSink& sink) {
@@ -16,10 +16,10 @@ void playthrough_run(Carrier& carrier, PlayEffect effect, int tail_buffers, cons
   sink(samples, BufferKind::START_SILENCE);
   sink(samples, BufferKind::START_SILENCE);
 
-  refill_start();
+  wave_stream_start();
   for (int64_t k = 0;; k++) {
     size_t n = carrier.read_block(k, block);
-    refill_block(samples, block);
+    wave_refill_samples(samples, block);
     effect_apply(samples, BUFFER_BYTES);
     if (n == 0) break;  // the payload ran out: this buffer is queued but never played
     sink(samples, k == 0 ? BufferKind::PRIMING : BufferKind::BLOCK);

@@ -24,7 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "audio/refill.h"
+#include "audio/wave_output.h"
 #include "effects/effect_stage.h"
 #include "payload/payload.h"
 
@@ -71,7 +71,7 @@ static int render(const char* carrier, const char* code_text, const char* level_
   }
 
   effect_start((int8_t)code, payload_effect_level((uint8_t)level_byte));
-  refill_start();
+  wave_stream_start();
   memset(block, 0, sizeof block);
   // The player positions at the first block once and then reads on from block to block.
   if (render_seek(in, payload_block_offset(0), SEEK_SET) != 0) {
@@ -83,7 +83,7 @@ static int render(const char* carrier, const char* code_text, const char* level_
   for (;;) {
     size_t got = fread(block, 1, BLOCK_BYTES, in);
     if (got == 0) break;
-    refill_block(samples, block);
+    wave_refill_samples(samples, block);
     effect_apply(samples, BUFFER_BYTES);
     // Byte by byte, so the file is little-endian whatever the machine.
     for (int i = 0; i < BLOCK_SAMPLES; i++) {

@@ -1,0 +1,50 @@
+// Playback control: starting and resuming, stopping, the work on each buffer-done notification
+// of the wave output, the end of the message, and the elapsed and total time in the title.
+// Everything runs on the dialog's thread, called from the dialog procedure.
+//
+// States (playing, decoding, block_counter):
+//   Idle      0 0 0                      Playing  1 1 next block to read
+//   Draining  1 0 0 (last buffers play)  Halted   0 0 position held, above 0
+// Invariant while decoding: carrier_file stands at 163,852 + 1,440 x block_counter.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+#include "payload/payload.h"
+#include "platform/win32.h"
+
+struct PlaybackState {
+  HINSTANCE instance;
+  char carrier_path[MAX_PATH];  // the player's own executable: the carrier
+  FILE* carrier_file;           // open while playing
+  HBITMAP play_image;           // the play button's image while stopped
+  HBITMAP playing_image;        // ... and while playing
+  uint8_t playing;              // the device and carrier_file are open
+  uint8_t decoding;             // blocks remain to be read
+  int32_t block_counter;        // next block to read; held across a stop so that play resumes
+  int32_t total_seconds;
+  PayloadHeader payload_header;
+  int8_t effect_code;
+  uint8_t level_byte;
+  int32_t buffer_bytes;
+  uint8_t block_buffer[BLOCK_BYTES];  // the block read last, unscrambled in place by the decoder
+  // The wave output (device, buffers, priming flag) is the audio module's WAVE.
+};
+
+extern PlaybackState PLAYBACK;
+
+// Plays, or resumes from block_counter one block back. Does nothing while playing.
+void playback_start(HWND dialog);
+
+// Halts playback and holds the position; does nothing unless playing.
+void playback_stop(HWND dialog);
+
+// The work for one MM_WOM_DONE: header is the buffer the device handed back.
+void playback_buffer_done(HWND dialog, WAVEHDR* header);
+
+// Writes the window title for an elapsed position of the given number of blocks.
+void title_update(HWND dialog, int32_t blocks);
+
+// After a click on button (play or stop): takes the default-button mark off it and parks the
+// keyboard focus on the label, so that Enter and Space reach neither button.
+void button_release(HWND dialog, int button);

@@ -1,0 +1,79 @@
+// The player dialog: one handler per message.
+#include "app/player_dialog.h"
+
+#include "app/playback.h"
+#include "res/resource.h"
+
+static HBITMAP dialog_load_bitmap(int id) {
+  return (HBITMAP)LoadImageA(PLAYBACK.instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0,
+                             LR_LOADMAP3DCOLORS);
+}
+
+// Start-up: the buttons' images, the payload's header and length, the title, and playback, all
+// before the dialog first shows.
+static void dialog_on_init(HWND dialog) {
+  PLAYBACK.play_image = dialog_load_bitmap(IDB_PLAY);
+  PLAYBACK.playing_image = dialog_load_bitmap(IDB_PLAYING);
+  SendMessageA(GetDlgItem(dialog, IDC_PLAY), BM_SETIMAGE, IMAGE_BITMAP,
+               (LPARAM)PLAYBACK.play_image);
+  SendMessageA(GetDlgItem(dialog, IDC_STOP), BM_SETIMAGE, IMAGE_BITMAP,
+               (LPARAM)dialog_load_bitmap(IDB_STOP));
+  GetModuleFileNameA(PLAYBACK.instance, PLAYBACK.carrier_path, MAX_PATH);
+
+  PayloadInfo info = {};
+  payload_read_header(PLAYBACK.carrier_path, &info);
+  PLAYBACK.payload_header = info.header;
+  PLAYBACK.effect_code = info.effect_code;
+  PLAYBACK.level_byte = info.level_byte;
+  PLAYBACK.total_seconds = info.total_seconds;
+  PLAYBACK.buffer_bytes = info.buffer_bytes;
+
+  title_update(dialog, 0);
+  playback_start(dialog);
+}
+
+// Stop while playing halts and holds the position; stop while stopped rewinds to the start.
+static void dialog_on_stop(HWND dialog) {
+  if (PLAYBACK.playing) {
+    playback_stop(dialog);
+  } else {
+    PLAYBACK.block_counter = 0;
+    title_update(dialog, 0);
+  }
+  button_release(dialog, IDC_STOP);
+}
+
+static void dialog_on_command(HWND dialog, int id) {
+  switch (id) {
+    case IDCANCEL:  // the close box, Escape and Alt+F4 all arrive as this
+      EndDialog(dialog, 1);
+      break;
+    case IDC_PLAY:
+      playback_start(dialog);
+      break;
+    case IDC_STOP:
+      dialog_on_stop(dialog);
+      break;
+    default:  // IDOK and the hidden default button: Enter does nothing
+      break;
+  }
+}
+
+INT_PTR CALLBACK player_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      dialog_on_init(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      dialog_on_command(dialog, LOWORD(wparam));
+      return TRUE;
+    case WM_DESTROY:
+      playback_stop(dialog);  // does nothing unless playing
+      return TRUE;
+    case MM_WOM_DONE:
+      playback_buffer_done(dialog, (WAVEHDR*)lparam);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
