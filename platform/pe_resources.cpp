@@ -131,7 +131,7 @@ int rsrc_entry_find(const uint8_t* rsrc, size_t rsrc_size, uint32_t directory, u
   for (uint32_t i = 0; i < count && r.ok; i++) {
     uint32_t name = reader_u32(&r);
     uint32_t offset = reader_u32(&r);
-    if (!r.ok || (name & PE_SUBDIRECTORY) || name > 0xFFFF) continue;
+    if (!r.ok || name > 0xFFFF) continue;  // a named entry: its high bit is set
     if (want_any || name == id) {
       *entry_offset = offset;
       *entry_id = (uint16_t)name;
@@ -258,10 +258,10 @@ int dialog_template_parse(const uint8_t* data, uint32_t size, DialogTemplate* ou
   memset(out, 0, sizeof *out);
   if (!data) return 0;
   Reader r = reader_at(data, size, 0);
+  // A DIALOGEX opens with version 1 and the 0xFFFF signature where a DIALOG has its style.
   Reader peek = r;
-  reader_skip(&peek, 2);
-  out->extended = reader_u16(&peek) == DIALOGEX_SIGNATURE;
-  int count;
+  uint16_t version = reader_u16(&peek);
+  out->extended = version == 1 && reader_u16(&peek) == DIALOGEX_SIGNATURE;
   if (out->extended) {
     reader_skip(&r, 8);  // version, signature, help id
     out->ex_style = reader_u32(&r);
@@ -270,7 +270,7 @@ int dialog_template_parse(const uint8_t* data, uint32_t size, DialogTemplate* ou
     out->style = reader_u32(&r);
     out->ex_style = reader_u32(&r);
   }
-  count = reader_u16(&r);
+  int count = reader_u16(&r);
   out->x = (int16_t)reader_u16(&r);
   out->y = (int16_t)reader_u16(&r);
   out->cx = (int16_t)reader_u16(&r);

@@ -13,7 +13,7 @@ packages=(
   build-essential cmake ninja-build                          # building
   ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
-  libgtest-dev                                                # tests
+  libgtest-dev python3                                        # tests (python3: the art script's check)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
 )
 
