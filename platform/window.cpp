@@ -122,7 +122,12 @@ void dialog_key(HWND dialog, int key) {
   if (key == VK_ESCAPE) {
     dialog_send(dialog, WM_COMMAND, IDCANCEL, 0);
   } else if (key == VK_RETURN) {
+    // A focused button carrying the default mark is the one Enter presses; otherwise the
+    // dialog's default push button, or IDOK when it has none.
     int id = dialog->default_id ? dialog->default_id : IDOK;
+    if (FOCUS && FOCUS->parent == dialog && is_push_button(FOCUS) &&
+        (FOCUS->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+      id = FOCUS->id;
     dialog_send(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
   }
 }
