@@ -16,6 +16,8 @@
 #include "effects/effect_names.h"
 #include "tests/media.h"
 #include "tests/tool_run.h"
+#include "tool/cli.h"
+#include "tool/mpeg_encoder.h"
 #include "tool/player_check.h"
 #include "tool/player_image.h"
 #include "tool/voice_mark.h"
@@ -307,6 +309,24 @@ TEST_F(Make, RepackKeepsThePayloadAndInfoTellsWhosePlayerItIs) {
   EXPECT_EQ(json_field(info.out, "player_sha256"),
             "\"" + sha256_hex(sha256(std::span<const uint8_t>(new_bytes.data(), PAYLOAD_OFFSET))) + "\"");
   EXPECT_NE(quira("info " + repacked).out.find("player        foreign"), std::string::npos);
+}
+
+// The alignment rests on LAME making ceil(N / 576) + 2 frames of N samples, whatever N is.
+TEST_F(Make, LameMakesCeilNOver576PlusTwoFrames) {
+  std::vector<float> speech = reference(ALSA + "Front_Center.wav", scratch_.path + "/ref.f32");
+  ASSERT_GT(speech.size(), 20000u);
+  for (int kbps : {32, 16})
+    for (size_t n : {1, 575, 576, 577, 1152, 4655, 5000, 17279, 20000}) {
+      MpegEncoder encoder(kbps);
+      encoder.encode(speech.data(), n);
+      int64_t frames = (int64_t)(n + 575) / 576 + 2;
+      std::vector<uint8_t> stream;
+      EXPECT_NO_THROW(stream = encoder.finish(frames)) << n << " samples at " << kbps;
+      EXPECT_EQ(stream.size(), (size_t)frames * (kbps == 32 ? 144 : 72));
+    }
+  MpegEncoder encoder(32);
+  encoder.encode(speech.data(), 5000);
+  EXPECT_THROW(encoder.finish(12), ToolError) << "a frame too many is refused";
 }
 
 TEST(PlayerCheck, RecognisesTheImageByItsDigest) {

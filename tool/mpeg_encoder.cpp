@@ -20,25 +20,26 @@ const int RATE = 16000;
 }  // namespace
 
 MpegEncoder::MpegEncoder(int kbps) : format_(kbps == 32 ? 2 : 1) {
-  lame_ = lame_init();
+  lame_.reset(lame_init());
   if (!lame_) encoder_fail("cannot start libmp3lame");
-  lame_set_in_samplerate(lame_, RATE);
-  lame_set_out_samplerate(lame_, RATE);
-  lame_set_num_channels(lame_, 1);
-  lame_set_mode(lame_, MONO);
-  lame_set_VBR(lame_, vbr_off);
-  lame_set_brate(lame_, kbps);
-  lame_set_bWriteVbrTag(lame_, 0);  // an Info frame would be one frame too many, of no use here
-  lame_set_write_id3tag_automatic(lame_, 0);
-  lame_set_original(lame_, 1);
-  lame_set_copyright(lame_, 0);
-  lame_set_error_protection(lame_, 0);
-  lame_set_emphasis(lame_, 0);
-  if (lame_init_params(lame_) < 0) encoder_fail("libmp3lame refuses the settings");
+  lame_global_flags* lame = lame_.get();
+  lame_set_in_samplerate(lame, RATE);
+  lame_set_out_samplerate(lame, RATE);
+  lame_set_num_channels(lame, 1);
+  lame_set_mode(lame, MONO);
+  lame_set_VBR(lame, vbr_off);
+  lame_set_brate(lame, kbps);
+  lame_set_bWriteVbrTag(lame, 0);  // an Info frame would be one frame too many, of no use here
+  lame_set_write_id3tag_automatic(lame, 0);
+  lame_set_original(lame, 1);
+  lame_set_copyright(lame, 0);
+  lame_set_error_protection(lame, 0);
+  lame_set_emphasis(lame, 0);
+  if (lame_init_params(lame) < 0) encoder_fail("libmp3lame refuses the settings");
 }
 
-MpegEncoder::~MpegEncoder() {
-  if (lame_) lame_close(lame_);
+void LameCloser::operator()(lame_global_struct* lame) const {
+  lame_close(lame);
 }
 
 void MpegEncoder::encode(const float* samples, size_t n) {
@@ -47,7 +48,7 @@ void MpegEncoder::encode(const float* samples, size_t n) {
   for (size_t at = 0; at < n; at += step) {
     size_t count = n - at < step ? n - at : step;
     chunk_.resize(count * 5 / 4 + 7200);
-    int bytes = lame_encode_buffer_ieee_float(lame_, samples + at, samples + at, (int)count, chunk_.data(),
+    int bytes = lame_encode_buffer_ieee_float(lame_.get(), samples + at, samples + at, (int)count, chunk_.data(),
                                               (int)chunk_.size());
     if (bytes < 0) encoder_fail("libmp3lame failed (" + std::to_string(bytes) + ")");
     stream_.insert(stream_.end(), chunk_.begin(), chunk_.begin() + bytes);
@@ -56,7 +57,7 @@ void MpegEncoder::encode(const float* samples, size_t n) {
 
 std::vector<uint8_t> MpegEncoder::finish(int64_t expected_frames) {
   chunk_.resize(7200);
-  int bytes = lame_encode_flush(lame_, chunk_.data(), (int)chunk_.size());
+  int bytes = lame_encode_flush(lame_.get(), chunk_.data(), (int)chunk_.size());
   if (bytes < 0) encoder_fail("libmp3lame failed to flush (" + std::to_string(bytes) + ")");
   stream_.insert(stream_.end(), chunk_.begin(), chunk_.begin() + bytes);
 

@@ -8,15 +8,18 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <memory>
 #include <vector>
 
 struct lame_global_struct;
+struct LameCloser {
+  void operator()(lame_global_struct* lame) const;
+};
 
 class MpegEncoder {
  public:
   // kbps is 32 or 16. Throws ToolError when the encoder cannot be set up.
   explicit MpegEncoder(int kbps);
-  ~MpegEncoder();
   MpegEncoder(const MpegEncoder&) = delete;
   MpegEncoder& operator=(const MpegEncoder&) = delete;
 
@@ -30,7 +33,7 @@ class MpegEncoder {
   int format() const { return format_; }
 
  private:
-  lame_global_struct* lame_ = nullptr;
+  std::unique_ptr<lame_global_struct, LameCloser> lame_;
   int format_;
   std::vector<uint8_t> stream_;
   std::vector<uint8_t> chunk_;

@@ -49,7 +49,7 @@ SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard 
     }
     if (memory_->bytes.empty()) fail(name_, "empty, no recording");
     SF_VIRTUAL_IO io = {Memory::length, Memory::seek, Memory::read, Memory::write, Memory::tell};
-    file_ = sf_open_virtual(&io, SFM_READ, &info, memory_.get());
+    file_.reset(sf_open_virtual(&io, SFM_READ, &info, memory_.get()));
   } else {
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) fail(name_, strerror(errno));
@@ -63,7 +63,7 @@ SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard 
       close(fd);
       fail(name_, "empty file, no recording");
     }
-    file_ = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    file_.reset(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
   }
   if (!file_) {
     std::string why = sf_strerror(nullptr);
@@ -77,14 +77,16 @@ SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard 
   if (frames_ <= 0) fail(name_, "holds no samples");
 }
 
-SoundInput::~SoundInput() {
-  if (file_) sf_close(file_);
+void SoundFileCloser::operator()(SNDFILE* file) const {
+  sf_close(file);
 }
+
+SoundInput::~SoundInput() = default;
 
 size_t SoundInput::read_mono(float* out, size_t max) {
   interleaved_.resize(max * (size_t)channels_);
-  sf_count_t got = sf_readf_float(file_, interleaved_.data(), (sf_count_t)max);
-  if (got <= 0 && sf_error(file_) != SF_ERR_NO_ERROR) fail(name_, std::string("cannot be read: ") + sf_strerror(file_));
+  sf_count_t got = sf_readf_float(file_.get(), interleaved_.data(), (sf_count_t)max);
+  if (got <= 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR) fail(name_, std::string("cannot be read: ") + sf_strerror(file_.get()));
   if (got <= 0) return 0;
   if (channels_ == 1) {
     memcpy(out, interleaved_.data(), (size_t)got * sizeof(float));

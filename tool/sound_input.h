@@ -11,13 +11,16 @@
 #include <vector>
 
 struct sf_private_tag;
+struct SoundFileCloser {
+  void operator()(sf_private_tag* file) const;
+};
 
 class SoundInput {
  public:
   // Opens path, or standard input for "-". Throws ToolError (EXIT_PROCESSING) with one line when
   // it cannot be read, is not a recording libsndfile knows, or holds no samples.
   explicit SoundInput(const std::string& path);
-  ~SoundInput();
+  ~SoundInput();  // out of line: Memory is complete only there
   SoundInput(const SoundInput&) = delete;
   SoundInput& operator=(const SoundInput&) = delete;
 
@@ -34,8 +37,8 @@ class SoundInput {
  private:
   struct Memory;
   std::string name_;
-  sf_private_tag* file_ = nullptr;
-  std::unique_ptr<Memory> memory_;  // standard input's bytes, for the virtual reader
+  std::unique_ptr<Memory> memory_;  // standard input's bytes, for the virtual reader; outlives file_
+  std::unique_ptr<sf_private_tag, SoundFileCloser> file_;
   std::vector<float> interleaved_;
   int rate_ = 0;
   int channels_ = 0;
