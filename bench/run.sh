@@ -5,17 +5,14 @@
 #   - quira export with one effect of each family against that decode piped into the nearest sox
 #     effect;
 #   - the cost of one buffer (decode + effect) against the 360 ms it has.
-# Both wall time and CPU time (user + system, children included) are compared: a shell pipeline
-# spreads its work over two processes, and so over two cores.
+# Both wall time and CPU time are compared (bench/lib.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/media-lib.sh
+. bench/lib.sh
 
 scripts/setup.sh >/dev/null
-if ! command -v hyperfine >/dev/null || ! command -v python3 >/dev/null; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine python3 >/dev/null
-fi
+bench_tools
 cmake --build build/native --target quira pack_carrier buffer_cost >/dev/null
 scripts/make-test-media.sh build/native/media build/native/tests/pack_carrier
 
@@ -33,20 +30,7 @@ fi
 "$quira" info "$out/long.exe" | grep -E 'blocks|duration'
 
 raw="-t raw -r 16000 -e signed -b 16 -c 1"
-run() {  # run NAME OURS PEER: prints PEER time / OURS time
-  hyperfine -N --warmup 2 --runs 20 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null 2>&1 \
-    || hyperfine --warmup 2 --runs 20 --export-json "$out/$1.json" -n quira "$2" -n peer "$3" >/dev/null
-  python3 - "$out/$1.json" "$1" <<'PY'
-import json, sys
-r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
-def cpu(x):  # mean user + system time of the command and its children
-    return x["user"] + x["system"]
-q, p = r["quira"]["median"], r["peer"]["median"]
-qc, pc = cpu(r["quira"]), cpu(r["peer"])
-print(f"{sys.argv[2]:<8} wall: quira {q*1000:6.1f} ms, peer {p*1000:6.1f} ms, ratio {q/p:5.2f}"
-      f"   cpu: quira {qc*1000:6.1f} ms, peer {pc*1000:6.1f} ms, ratio {qc/pc:5.2f}")
-PY
-}
+run() { bench_run "$out" "$@"; }
 
 echo
 run decode "sh -c '$quira export --dry $out/long.exe -o - >/dev/null'" \

@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
-# Sets up what is missing, makes sample carriers from real speech, and shows what quira does
-# with one: its description, exports of the message as heard, dry and with a voice effect, its
-# plain MPEG frames, and the list of effects.
+# Sets up what is missing, makes a sample carrier from real speech with quira make, and shows what
+# quira does with it: its description, exports of the message as heard, dry and with a voice
+# effect, its plain MPEG frames, a carrier made with an effect from a recorded voice, and the list
+# of effects.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
-cmake --build build/native --target pack_carrier >/dev/null
-scripts/make-test-media.sh build/sample build/native/tests/pack_carrier
 
 quira=build/native/tool/quira
-sample=build/sample/speech-32.exe
+mkdir -p build/sample
+espeak-ng -w build/sample/speech.wav \
+  "Hello, this is a voice message. It was recorded, compressed, scrambled and laid out in blocks \
+behind a small player. Call me back when you hear this; the number is five five five, one two three four."
+sample=build/sample/message.exe
+run() {
+  echo "\$ quira $*"
+  "$quira" "$@"
+}
+
+run make --force build/sample/speech.wav -o "$sample"
 echo
-echo "\$ quira info $sample"
-"$quira" info "$sample"
+run info "$sample"
 echo
-echo "\$ quira export $sample -o build/sample/speech.wav"
-"$quira" export "$sample" -o build/sample/speech.wav
-echo "\$ quira export $sample --effect third-up -o build/sample/speech-third-up.wav"
-"$quira" export "$sample" --effect third-up -o build/sample/speech-third-up.wav
-echo "\$ quira extract $sample -o build/sample/speech.mp3"
-"$quira" extract "$sample" -o build/sample/speech.mp3
-ls -l build/sample/speech.wav build/sample/speech-third-up.wav build/sample/speech.mp3
+run export "$sample" -o build/sample/message.wav
+run export "$sample" --effect third-up --level 63 -o build/sample/message-third-up.wav
+run extract "$sample" -o build/sample/message.mp3
+ls -l build/sample/message.wav build/sample/message-third-up.wav build/sample/message.mp3
 echo
-echo "\$ quira effects"
-"$quira" effects
+# A recorded voice (48 kHz, from alsa-utils) in a large room.
+run make --force /usr/share/sounds/alsa/Front_Center.wav --effect large-room --level 48 -o build/sample/room.exe
+run info build/sample/room.exe
+echo
+run effects

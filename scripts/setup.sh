@@ -10,7 +10,8 @@ tests=0
 [ "${1:-}" = "--tests" ] && tests=1
 
 packages=(
-  build-essential cmake ninja-build                          # building
+  build-essential cmake ninja-build pkgconf                   # building
+  libsndfile1-dev libsoxr-dev libmp3lame-dev nettle-dev       # quira make: read, resample, encode; sha256
   ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libgtest-dev python3                                        # tests (python3: the art script's check)

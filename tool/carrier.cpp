@@ -29,13 +29,16 @@ int32_t Carrier::last_block_bytes() const {
 }
 
 size_t Carrier::read_block(int64_t k, uint8_t* block) {
-  int64_t offset = payload_block_offset(k);
+  return read_at(payload_block_offset(k), block, BLOCK_BYTES);
+}
+
+size_t Carrier::read_at(int64_t offset, uint8_t* bytes, size_t n) {
   if (offset != position_) {
     if (fseeko(file_.get(), offset, SEEK_SET) != 0) fail(path_, strerror(errno));
     position_ = offset;
   }
-  size_t n = fread(block, 1, BLOCK_BYTES, file_.get());
-  if (n < BLOCK_BYTES && ferror(file_.get())) fail(path_, strerror(errno));
-  position_ += (int64_t)n;
-  return n;
+  size_t got = fread(bytes, 1, n, file_.get());
+  if (got < n && ferror(file_.get())) fail(path_, strerror(errno));
+  position_ += (int64_t)got;
+  return got;
 }

@@ -31,6 +31,8 @@ class Carrier {
   // Reads block k into block (up to 1,440 bytes) and returns how many bytes were read, 0 past the
   // end. Bytes beyond those read keep what they held, as in the player's block buffer.
   size_t read_block(int64_t k, uint8_t* block);
+  // Reads up to n bytes at offset; returns how many, 0 at the end. Throws on a read error.
+  size_t read_at(int64_t offset, uint8_t* bytes, size_t n);
 
  private:
   std::string path_;

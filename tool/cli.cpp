@@ -1,7 +1,11 @@
 // Command-line plumbing.
 #include "tool/cli.h"
 
+#include "effects/effect_names.h"
+
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 bool QUIET = false;
 
@@ -71,4 +75,20 @@ std::string Args::single_operand(const char* what) {
 
 void Args::finish() {
   if (!args_.empty()) fail_usage(command_ + ": unexpected argument " + args_[0]);
+}
+
+int parse_number(const std::string& command, const char* option, const std::string& text, int low, int high) {
+  char* end = nullptr;
+  errno = 0;
+  long value = strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || value < low || value > high)
+    fail_usage(command + ": " + option + " takes a number from " + std::to_string(low) + " to " +
+               std::to_string(high) + ", not '" + text + "'");
+  return (int)value;
+}
+
+int parse_effect(const std::string& command, const std::string& text) {
+  int code = effect_find(text.c_str());
+  if (code < 0) fail_usage(command + ": unknown effect '" + text + "' (see 'quira effects')");
+  return code;
 }

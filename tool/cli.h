@@ -25,6 +25,12 @@ struct ToolError : std::runtime_error {
 // A usage error; the message names the command and says what is wrong.
 [[noreturn]] void fail_usage(const std::string& why);
 
+// A whole decimal number in [low, high] given to option; else a usage error naming both.
+int parse_number(const std::string& command, const char* option, const std::string& text, int low, int high);
+
+// The effect code named by text (a name from `quira effects`, "none" or a code); else a usage error.
+int parse_effect(const std::string& command, const std::string& text);
+
 // Set by -q: no notes or warnings on stderr (errors are still printed).
 extern bool QUIET;
 // A warning or note on stderr, unless -q.

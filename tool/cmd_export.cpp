@@ -1,36 +1,29 @@
 // quira export FILE -o OUT.wav [--as-played] [--dry] [--effect CODE|NAME] [--level BYTE]
 //
-// Without --as-played: the message as heard, from its first audible block, and then the effect's
-// tail rung out until it falls silent (at most TAIL_SECONDS), which the player would cut off.
+// Without --as-played: the message as heard, from its first audible block to the end of the voice
+// (the header's voice mark) or of the last block, and then the effect's tail rung out until it
+// falls silent (at most TAIL_SECONDS), which the player would cut off.
 // With --as-played: exactly the samples the player plays from the start of playback to its natural
 // end: the player's own code is run here over a device that captures them. An effect or level
 // other than the header's is played from a scratch copy of the carrier whose header says so.
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "effects/effect_names.h"
+#include "effects/effect_stage.h"
 #include "tool/commands.h"
 #include "tool/output.h"
 #include "tool/player_host.h"
 #include "tool/playthrough.h"
+#include "tool/voice_mark.h"
 
 namespace {
 
 const int TAIL_SECONDS = 6;
 const int TAIL_BUFFERS = (TAIL_SECONDS * WAV_RATE + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
-
-// Parses a whole decimal number in [low, high], or fails with a usage error naming the option.
-int parse_number(const std::string& text, int low, int high, const char* option) {
-  char* end = nullptr;
-  long value = strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < low || value > high)
-    fail_usage(std::string("export: ") + option + " takes a number from " + std::to_string(low) +
-               " to " + std::to_string(high) + ", not '" + text + "'");
-  return (int)value;
-}
 
 // A copy of a carrier with other effect and level bytes, removed when it goes out of scope.
 class ScratchCarrier {
@@ -87,12 +80,8 @@ int command_export(Args& args) {
   Carrier carrier(path);
   int8_t code = carrier.info().effect_code;
   uint8_t level_byte = carrier.info().level_byte;
-  if (has_effect) {
-    int found = effect_find(effect_text.c_str());
-    if (found < 0) fail_usage("export: unknown effect '" + effect_text + "' (see 'quira effects')");
-    code = (int8_t)found;
-  }
-  if (has_level) level_byte = (uint8_t)parse_number(level_text, 0, 255, "--level");
+  if (has_effect) code = (int8_t)parse_effect("export", effect_text);
+  if (has_level) level_byte = (uint8_t)parse_number("export", "--level", level_text, 0, 255);
   if (dry) code = 0;
 
   if (as_played) {
@@ -119,6 +108,13 @@ int command_export(Args& args) {
                     if (kind != BufferKind::TAIL) heard_end = samples.size();
                     return true;
                   });
+  // A carrier made by `quira make` knows where its voice ends; the rest of the last block is
+  // padding. The export stops there, unless an effect plays, whose tail rings on past it.
+  std::optional<uint32_t> voice = voice_mark_read(carrier.info().header);
+  if (voice && *voice < heard_end) {
+    heard_end = *voice;
+    if (!effect_code_known(effect.code) || effect.level == 0) samples.resize(heard_end);
+  }
   // Cut the tail after its last non-zero sample; the message itself keeps every sample.
   size_t end = samples.size();
   while (end > heard_end && samples[end - 1] == 0) end--;

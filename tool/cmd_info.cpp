@@ -1,6 +1,7 @@
 // quira info FILE [--json]: what a person wants to know about a carrier.
 #include <stdio.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@
 #include "effects/effect_names.h"
 #include "tool/carrier.h"
 #include "tool/commands.h"
+#include "tool/player_check.h"
+#include "tool/player_image.h"
+#include "tool/voice_mark.h"
 
 namespace {
 
@@ -94,6 +98,13 @@ int command_info(Args& args) {
   Carrier carrier(path);
   const PayloadInfo& info = carrier.info();
   Facts facts = survey(carrier);
+  std::vector<uint8_t> front(PAYLOAD_OFFSET);
+  front.resize(carrier.read_at(0, front.data(), front.size()));
+  const bool ours = player_is_ours(front, player_image());
+  const std::string front_sha256 = sha256_hex(sha256(front));
+  const std::optional<uint32_t> voice = voice_mark_read(info.header);
+  char voice_seconds[32] = "null";
+  if (voice) snprintf(voice_seconds, sizeof voice_seconds, "%.3f", *voice / 16000.0);
   int64_t blocks = carrier.block_count();
   int32_t last = carrier.last_block_bytes();
   bool last_short = blocks > 0 && last < BLOCK_BYTES;
@@ -110,6 +121,8 @@ int command_info(Args& args) {
     printf("  \"file\": %s,\n", json_string(path).c_str());
     printf("  \"payload_offset\": %d,\n", PAYLOAD_OFFSET);
     printf("  \"payload_bytes\": %lld,\n", (long long)info.payload_bytes);
+    printf("  \"player\": \"%s\",\n", ours ? "ours" : "foreign");
+    printf("  \"player_sha256\": \"%s\",\n", front_sha256.c_str());
     printf("  \"header\": \"%s\",\n", hex(info.header.bytes, PAYLOAD_HEADER_BYTES, "").c_str());
     printf("  \"header_bytes_read\": %d,\n", (int)header_read);
     printf("  \"effect_code\": %d,\n", info.effect_code);
@@ -130,6 +143,8 @@ int command_info(Args& args) {
     for (size_t i = 0; i < facts.failed.size(); i++)
       printf("%s%lld", i ? ", " : "", (long long)facts.failed[i]);
     printf("],\n");
+    printf("  \"voice_samples\": %s,\n", voice ? std::to_string(*voice).c_str() : "null");
+    printf("  \"voice_seconds\": %s,\n", voice_seconds);
     printf("  \"total_seconds\": %d,\n", info.total_seconds);
     printf("  \"duration\": \"%s\"\n", duration);
     printf("}\n");
@@ -139,6 +154,10 @@ int command_info(Args& args) {
   printf("file          %s\n", path.c_str());
   printf("payload       %lld bytes at offset %d\n", (long long)(info.payload_bytes < 0 ? 0 : info.payload_bytes),
          PAYLOAD_OFFSET);
+  if (ours)
+    printf("player        ours: a player built by this project\n");
+  else
+    printf("player        foreign: not a player built by this project (sha256 %s)\n", front_sha256.c_str());
   printf("header        %s%s\n", hex(info.header.bytes, PAYLOAD_HEADER_BYTES, " ").c_str(),
          header_read < PAYLOAD_HEADER_BYTES ? " (payload shorter than its header)" : "");
   printf("effect        %d (%s)\n", info.effect_code, effect_label(info.effect_code).c_str());
@@ -158,6 +177,10 @@ int command_info(Args& args) {
     if (facts.failed.size() > 8) printf(" ...");
   }
   printf("\n");
+  if (voice)
+    printf("voice         %s s, %u samples at 16 kHz from block 1 (voice mark)\n", voice_seconds, *voice);
+  else
+    printf("voice         no voice mark: the voice fills the blocks\n");
   printf("duration      %s\n", duration);
   return EXIT_OK;
 }

@@ -7,3 +7,5 @@ int command_info(Args& args);
 int command_export(Args& args);
 int command_extract(Args& args);
 int command_effects(Args& args);
+int command_make(Args& args);
+int command_repack(Args& args);

@@ -1,5 +1,5 @@
-// quira: inspect, export and extract self-playing voice messages. It reads carriers; it never
-// runs one.
+// quira: make, inspect, export and extract self-playing voice messages. It reads and writes
+// carriers; it never runs one.
 #include <stdio.h>
 #include <string.h>
 
@@ -19,11 +19,16 @@ struct Command {
 };
 
 const Command COMMANDS[] = {
+    {"make", command_make,
+     "make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]",
+     "make a carrier from a recording (WAV, FLAC, Ogg Vorbis...; '-' for stdin)"},
     {"info", command_info, "info FILE [--json]", "show a carrier's header, blocks, format and length"},
     {"export", command_export,
      "export FILE -o OUT.wav [--as-played] [--dry | --effect CODE|NAME] [--level BYTE]",
      "decode the message to a 16 kHz mono WAV file ('-o -' for stdout)"},
     {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
+    {"repack", command_repack, "repack OLD.exe -o NEW.exe [--force]",
+     "put this tool's player in front of a carrier's payload"},
     {"effects", command_effects, "effects", "list the voice effects"},
 };
 

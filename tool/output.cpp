@@ -88,6 +88,11 @@ void AtomicOutput::commit() {
   committed_ = true;
 }
 
+void refuse_existing(const std::string& target, bool force) {
+  struct stat st;
+  if (!force && target != "-" && lstat(target.c_str(), &st) == 0) fail(target, "exists (use --force to replace it)");
+}
+
 static void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; i++) out.push_back((uint8_t)(value >> (8 * i)));
 }

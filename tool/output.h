@@ -31,6 +31,9 @@ class AtomicOutput {
   bool committed_ = false;
 };
 
+// Unless force, an existing target is an error ("exists (use --force)"), checked before any work.
+void refuse_existing(const std::string& target, bool force);
+
 enum { WAV_RATE = 16000 };
 
 // Writes samples as a canonical 44-byte-header WAV file, mono, 16-bit, at WAV_RATE.
