@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh >/dev/null
 bench_tools
 cmake --build build/native --target quira pack_carrier buffer_cost >/dev/null
-scripts/make-test-media.sh build/native/media build/native/tests/pack_carrier
+scripts/make-test-media.sh build/native/media build/native/tests/pack_carrier build/native/player-i686/app/player.exe
 
 out=build/bench
 mkdir -p "$out"
@@ -25,7 +25,7 @@ if [ ! -f "$out/long.exe" ]; then
   sox "$out/pair.wav" "$out/long-raw.wav" repeat 10
   pad "$out/long-raw.wav" "$out/long.wav"
   lame --quiet -t -m m -b 32 --cbr --resample 16 "$out/long.wav" "$out/long.mp3"
-  build/native/tests/pack_carrier "$out/long.mp3" "$out/long.exe"
+  build/native/tests/pack_carrier "$out/long.mp3" "$out/long.exe" 0 127 build/native/player-i686/app/player.exe
 fi
 "$quira" info "$out/long.exe" | grep -E 'blocks|duration'
 

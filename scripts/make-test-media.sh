@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes carriers from real speech for the tests and the demo:
-#   make-test-media.sh OUT_DIR PACK_CARRIER_PROGRAM
+#   make-test-media.sh OUT_DIR PACK_CARRIER_PROGRAM PLAYER_EXE
 # Speech comes from espeak-ng and from the spoken prompts that alsa-utils ships; sox brings it to
 # 16 kHz (or 8 kHz) mono, lame encodes it as the three accepted formats, and pack_carrier lays the
-# frames out as a carrier behind a zero-filled front part. Idempotent: a finished set is kept.
+# frames out as a carrier behind the player. Idempotent: a finished set is kept while the player
+# it was made with is unchanged.
 #
 # Every input is padded so that LAME writes whole blocks (scripts/media-lib.sh).
 set -euo pipefail
@@ -11,8 +12,10 @@ set -euo pipefail
 
 out=$1
 pack=$2
+player=$3
 mkdir -p "$out"
-[ -f "$out/.complete" ] && exit 0
+made_with=$(sha256sum < "$player" | cut -d' ' -f1)
+[ "$(cat "$out/.complete" 2>/dev/null)" = "$made_with" ] && exit 0
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -24,7 +27,7 @@ encode() {
   lame --quiet -t -m m -b 16 --cbr --resample 16 "$2" "$tmp/$name-16.mp3"
   lame --quiet -t -m m -b 8 --cbr --resample 8 "$3" "$tmp/$name-8.mp3"
   for rate in 32 16 8; do
-    "$pack" "$tmp/$name-$rate.mp3" "$tmp/$name-$rate.exe"
+    "$pack" "$tmp/$name-$rate.mp3" "$tmp/$name-$rate.exe" 0 127 "$player"
   done
 }
 
@@ -53,7 +56,7 @@ encode prompts "$tmp/prompts.wav" "$tmp/prompts-8.wav"
 sox -V1 "$tmp/speech-16k.wav" "$tmp/loud-16k.wav" gain 12
 pad "$tmp/loud-16k.wav" "$tmp/loud.wav"
 lame --quiet -t -m m -b 32 --cbr --resample 16 "$tmp/loud.wav" "$tmp/loud-32.mp3"
-"$pack" "$tmp/loud-32.mp3" "$tmp/loud-32.exe"
+"$pack" "$tmp/loud-32.mp3" "$tmp/loud-32.exe" 0 127 "$player"
 
 cp "$tmp"/speech.wav "$tmp"/prompts.wav "$tmp"/*.mp3 "$tmp"/*.exe "$out/"
-touch "$out/.complete"
+echo "$made_with" > "$out/.complete"

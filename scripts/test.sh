@@ -11,6 +11,8 @@ cmake -S . -B build/native -G Ninja >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j2
 
-cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=ON >/dev/null
+# The sanitizer build embeds the Windows player that the native build just made.
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=ON \
+  -DQUIRA_PLAYER_EXE="$PWD/build/native/player-i686/app/player.exe" >/dev/null
 cmake --build build/sanitize
 ctest --test-dir build/sanitize --output-on-failure -j2 -E 'windows'

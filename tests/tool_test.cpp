@@ -42,8 +42,8 @@ TEST(ToolInfoMedia, JsonDescribesTheCarrier) {
     EXPECT_EQ(json_field(r.out, "effect_level"), "0");
     EXPECT_EQ(json_field(r.out, "payload_offset"), "163840");
     EXPECT_EQ(json_field(r.out, "header"), "\"00000000000000000000007f\"");
-    // Zero-filled front part, no voice mark: the media script lays LAME's frames out itself.
-    EXPECT_EQ(json_field(r.out, "player"), "\"foreign\"");
+    // Our player in front, no voice mark: the media script lays LAME's frames out itself.
+    EXPECT_EQ(json_field(r.out, "player"), "\"ours\"");
     EXPECT_EQ(json_field(r.out, "voice_samples"), "null");
     EXPECT_EQ(json_field(r.out, "voice_seconds"), "null");
     int64_t seconds = (36 * blocks + 50) / 100;

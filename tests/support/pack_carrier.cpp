@@ -1,5 +1,6 @@
-// pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE]]: lays a LAME stream out as a carrier behind
-// a zero-filled player-sized front part, for tests and samples.
+// pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE [PLAYER.exe]]]: lays a LAME stream out as a
+// carrier behind the player (a zero-filled front part of the player's size when none is given),
+// for tests and samples.
 //
 // The stream must be whole blocks: a multiple of ten frames, all of one accepted format (the
 // media script pads the speech so LAME writes such a stream). Every frame byte is scrambled;
@@ -18,7 +19,7 @@ static int die(const char* why) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 3) return die("usage: pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE]]");
+  if (argc < 3) return die("usage: pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE [PLAYER.exe]]]");
   int code = argc > 3 ? atoi(argv[3]) : 0;
   int level_byte = argc > 4 ? atoi(argv[4]) : 127;
   FILE* in = fopen(argv[1], "rb");
@@ -40,6 +41,14 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> carrier(PAYLOAD_OFFSET, 0);
+  if (argc > 5) {
+    FILE* player = fopen(argv[5], "rb");
+    if (!player) return die("cannot open the player");
+    size_t n = fread(carrier.data(), 1, PAYLOAD_OFFSET, player);
+    bool more = fgetc(player) != EOF;
+    fclose(player);
+    if (n != PAYLOAD_OFFSET || more) return die("the player is not exactly the front part's size");
+  }
   uint8_t header[PAYLOAD_HEADER_BYTES] = {0};
   header[10] = (uint8_t)code;
   header[11] = (uint8_t)level_byte;
