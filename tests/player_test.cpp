@@ -374,6 +374,19 @@ TEST(PlayerMedia, PlaysExactlyWhatExportAsPlayedWrites) {
   s.run(carrier.path);
   EXPECT_TRUE(s.played == player_host_capture(carrier.path));
   EXPECT_EQ(s.played.size(), (2u + 25u) * BLOCK_SAMPLES);
+
+  // The same over the device that writes a WAV file, against the tool's own export.
+  std::string played = carrier.path + ".played.wav", exported = carrier.path + ".exported.wav";
+  Script t;
+  DialogFace face = t.face();
+  player_host_run(carrier.path, platform_wave_file(played.c_str()), &face);
+  std::string command = std::string(QUIRA_TOOL) + " export --as-played " + carrier.path + " -o " + exported;
+  ASSERT_EQ(system(command.c_str()), 0);
+  std::vector<uint8_t> from_device = read_bytes(played), from_tool = read_bytes(exported);
+  EXPECT_EQ(from_device.size(), 44 + 2 * s.played.size());
+  EXPECT_TRUE(from_device == from_tool);
+  unlink(played.c_str());
+  unlink(exported.c_str());
 }
 
 }  // namespace
