@@ -1,11 +1,14 @@
 // wav_match CAPTURED.wav EXPECTED.wav: checks that a capture of what a sound device played holds
 // the expected samples, in order, sample for sample.
 //
-// The expected stream is a run of output buffers of BLOCK_SAMPLES each, as the player queues
-// them. A device that finds no buffer queued when it needs one (a refill came late) plays silence
-// until the next buffer arrives, so the capture may hold a run of zeros between two buffers; and
-// it may run on in silence after the last one. Both are reported, not counted as differences:
-//   zero run: N samples before buffer K (expected sample S)
+// A device that runs out of queued sound (a refill or the device's own feeding thread came late)
+// plays silence until more arrives, so the capture may hold runs of zeros the expected stream does
+// not; and it may run on in silence after the end. Neither is a difference. An inserted run can
+// only be seen where the expected sound resumes: it lies somewhere in the expected silence before
+// that point, which is reported, with the output buffer boundary (every BLOCK_SAMPLES) in it if
+// there is one, where a late refill puts it:
+//   zero run: N samples in the silence at expected samples A-B (buffer boundary K)
+//   zero run: N samples in the silence at expected samples A-B (inside buffer K)
 //   trailing silence: N samples
 // Exit status: 0 the capture matches, 1 it differs (or the expected stream is all silence, which
 // would prove nothing), 2 a file could not be read or is not 16 kHz mono 16-bit PCM.
@@ -61,12 +64,30 @@ size_t zeros_from(const std::vector<int16_t>& s, size_t at) {
   return n;
 }
 
-// How many of the count samples from a[i] and b[j] differ; samples missing from a count too.
-size_t differing(const std::vector<int16_t>& a, size_t i, const std::vector<int16_t>& b, size_t j,
-                 size_t count) {
-  size_t n = 0;
-  for (size_t k = 0; k < count; k++) n += (i + k >= a.size() || a[i + k] != b[j + k]) ? 1 : 0;
-  return n;
+// Whether the count samples from a[i] equal those from b[j], both within their streams.
+bool equal_run(const std::vector<int16_t>& a, size_t i, const std::vector<int16_t>& b, size_t j,
+               size_t count) {
+  if (i + count > a.size() || j + count > b.size()) return false;
+  for (size_t k = 0; k < count; k++)
+    if (a[i + k] != b[j + k]) return false;
+  return true;
+}
+
+// Samples that must follow a run of zeros for it to be taken as inserted rather than as a
+// difference: a real difference is not followed by this much of the expected sound.
+const size_t CONFIRM_SAMPLES = 64;
+
+void report_run(const std::vector<int16_t>& want, size_t resume, size_t length) {
+  size_t start = resume;
+  while (start > 0 && want[start - 1] == 0) start--;
+  size_t boundary = resume / BLOCK_SAMPLES;  // the last one before the sound resumes
+  if (boundary * BLOCK_SAMPLES >= start) {
+    printf("zero run: %zu samples in the silence at expected samples %zu-%zu (buffer boundary %zu)\n",
+           length, start, resume, boundary);
+  } else {
+    printf("zero run: %zu samples in the silence at expected samples %zu-%zu (inside buffer %zu)\n",
+           length, start, resume, resume / BLOCK_SAMPLES);
+  }
 }
 
 }  // namespace
@@ -89,45 +110,49 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Buffer by buffer: a buffer whose first nonzero sample is z samples in must, after a run of
-  // zeros inserted before it, stand where the capture's run of zeros ends less z. A silent
-  // buffer matches in place; zeros inserted before it are found before the next sounding one.
-  size_t i = 0, runs = 0, inserted = 0, differ = 0, first_want = 0, first_got = 0;
-  const size_t buffer = BLOCK_SAMPLES;
-  for (size_t j = 0; j < want.size(); j += buffer) {
-    size_t count = want.size() - j < buffer ? want.size() - j : buffer;
-    size_t lead = zeros_from(want, j);
-    size_t skip = 0;
-    if (lead < count) {
+  // Walk both streams. Where the capture is silent and the expected stream sounds, the capture's
+  // zeros up to its next sound are inserted, if the expected sound follows them.
+  size_t i = 0, j = 0, runs = 0, inserted = 0, differ = 0, first_want = 0, first_got = 0;
+  while (j < want.size()) {
+    if (i < got.size() && got[i] == want[j]) {
+      i++;
+      j++;
+      continue;
+    }
+    if (i < got.size() && got[i] == 0) {
       size_t zeros = zeros_from(got, i);
-      if (zeros > lead && differing(got, i + zeros - lead, want, j, count) == 0) skip = zeros - lead;
+      size_t confirm = want.size() - j < CONFIRM_SAMPLES ? want.size() - j : CONFIRM_SAMPLES;
+      if (equal_run(got, i + zeros, want, j, confirm)) {
+        report_run(want, j, zeros);
+        runs++;
+        inserted += zeros;
+        i += zeros;
+        continue;
+      }
     }
-    if (skip > 0) {
-      printf("zero run: %zu samples before buffer %zu (expected sample %zu)\n", skip, j / buffer, j);
-      runs++;
-      inserted += skip;
-      i += skip;
+    if (differ == 0) {
+      first_want = j;
+      first_got = i;
     }
-    size_t n = differing(got, i, want, j, count);
-    if (n > 0 && differ == 0) {
-      size_t k = 0;
-      while (i + k < got.size() && got[i + k] == want[j + k]) k++;
-      first_want = j + k;
-      first_got = i + k;
+    if (i >= got.size()) {
+      differ += want.size() - j;
+      break;
     }
-    differ += n;
-    i += count;
+    differ++;
+    i++;
+    j++;
   }
   size_t trailing = i < got.size() ? got.size() - i : 0;
-  size_t trailing_sound = trailing - (i < got.size() ? zeros_from(got, i) : 0);
-  if (trailing > 0 && trailing_sound == 0) printf("trailing silence: %zu samples\n", trailing);
+  bool trailing_sound = trailing > zeros_from(got, i);
+  if (trailing > 0 && !trailing_sound) printf("trailing silence: %zu samples\n", trailing);
 
   printf("compared %zu expected samples (%zu buffers) with %zu captured: %zu zero runs (%zu samples),"
          " %zu trailing, %zu differing\n",
-         want.size(), (want.size() + buffer - 1) / buffer, got.size(), runs, inserted, trailing, differ);
+         want.size(), (want.size() + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES, got.size(), runs, inserted,
+         trailing, differ);
   if (differ > 0) {
     printf("FAIL: %zu samples differ, the first at expected sample %zu (buffer %zu): expected %d, ",
-           differ, first_want, first_want / buffer, want[first_want]);
+           differ, first_want, first_want / BLOCK_SAMPLES, want[first_want]);
     if (first_got < got.size()) {
       printf("captured %d (captured sample %zu)\n", got[first_got], first_got);
     } else {
@@ -135,7 +160,7 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
-  if (trailing_sound > 0) {
+  if (trailing_sound) {
     printf("FAIL: the capture goes on with %zu samples of sound after the expected end\n", trailing);
     return 1;
   }

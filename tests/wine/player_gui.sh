@@ -17,8 +17,9 @@
 #   no_device    with no sound device the "Can not open sound device." box comes up before the
 #                dialog; once dismissed the dialog stands idle at 00:00:00 with the total;
 #                Escape exits with status 0
-# Wine may play a run of zeros between two buffers when a refill came late, and a little
-# silence after the last one: wav_match reports those, they are not failures.
+# Wine may play a run of zeros when it ran out of sound (between two buffers when a refill came
+# late), and a little silence after the last buffer: wav_match reports those, they are not
+# failures.
 #
 # Xvfb, openbox and the prefix's Wine server are started here and ended on exit. The prefix's
 # server is shut down at the start too: the test owns the prefix while it runs (ctest holds a
@@ -327,6 +328,10 @@ play_to_end() {
     echo "match: play_to_end: captured = quira export --as-played"
   else
     fail "play_to_end: the capture differs from quira export --as-played"
+    # Kept for a look: the work folder goes on exit.
+    cp "$work/captured.wav" "$PWD/player_gui-captured.wav"
+    cp "$work/expected.wav" "$PWD/player_gui-expected.wav"
+    echo "  kept as $PWD/player_gui-captured.wav and player_gui-expected.wav"
   fi
   sed 's/^/  /' <<<"$report"
 }
