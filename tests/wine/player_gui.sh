@@ -12,8 +12,9 @@
 #                shows the total worked out from the payload size and counts up to it; what the
 #                device was handed (captured by ALSA's file plugin over a null device) equals
 #                `quira export --as-played` sample for sample; Escape then exits with status 0
-#   stop_play    stop holds the position, play resumes from it, a second stop rewinds the title
-#                to 00:00:00, play starts again; Escape after those clicks exits with status 0
+#   stop_play    stop holds the position, Enter then does nothing, play resumes from the held
+#                position, a second stop rewinds the title to 00:00:00, play starts again; Escape
+#                after those clicks exits with status 0
 #   no_device    with no sound device the "Can not open sound device." box comes up before the
 #                dialog; once dismissed the dialog stands idle at 00:00:00 with the total;
 #                Escape exits with status 0
@@ -162,14 +163,18 @@ click() {
   x mouseup 1
 }
 
-# press WINDOW KEY: activates and focuses the window and sends the key, up to five times until
-# the window is gone; fails when it stays.
+# send_key WINDOW KEY: activates and focuses the window, then sends the key.
+send_key() {
+  x windowactivate "$1" 2>/dev/null || true
+  x windowfocus "$1" 2>/dev/null || true
+  sleep 0.3
+  x key "$2" 2>/dev/null || true
+}
+
+# press WINDOW KEY: sends the key up to five times until the window is gone; fails when it stays.
 press() {
   for _ in 1 2 3 4 5; do
-    x windowactivate "$1" 2>/dev/null || true
-    x windowfocus "$1" 2>/dev/null || true
-    sleep 0.3
-    x key "$2" 2>/dev/null || true
+    send_key "$1" "$2"
     for _ in 1 2 3 4 5; do
       x getwindowname "$1" >/dev/null 2>&1 || return 0
       sleep 0.1
@@ -371,6 +376,14 @@ stop_play() {
     return
   fi
   echo "  stop holds: '$t1' for 1.2 s"
+
+  # Enter reaches the dialog's hidden default button, whose command does nothing: it neither plays
+  # nor rewinds.
+  send_key "$dialog" Return
+  sleep 0.8
+  t2=$(title "$dialog")
+  [ "$t2" = "$t1" ] || fail "stop_play: Enter after stop changed the title from '$t1' to '$t2'"
+  echo "  Enter after stop: '$t2'"
 
   # A resume backs up one block, whose buffer only primes the decoder: the title is next written
   # with the held position and counts on from there, never below it.
