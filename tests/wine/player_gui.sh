@@ -57,6 +57,11 @@ require_setup() {
     echo "FAIL: no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh" >&2
     exit 1
   fi
+  # The capture goes through ALSA: a prefix left to pick its sound driver may take PulseAudio.
+  if ! grep -qx '"Audio"="alsa"' "$WINEPREFIX/user.reg"; then
+    echo "FAIL: the prefix $WINEPREFIX does not use ALSA for sound: run scripts/setup-wine.sh" >&2
+    exit 1
+  fi
   local file
   for file in "$player" "$quira" "$pack" "$wav_match" "$media/speech-32.mp3" "$media/prompts-32.mp3"; do
     [ -f "$file" ] || { echo "FAIL: $file does not exist" >&2; exit 1; }
