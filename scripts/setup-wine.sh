@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs Wine for running the Windows builds' console programs (32- and 64-bit) and creates the
-# Wine prefix the cross-build tests use:
+# Installs Wine for running the Windows builds (32- and 64-bit), with what the player's test needs
+# to show its window on a virtual display, and creates the Wine prefix the Windows tests use:
 #   setup-wine.sh [PREFIX_DIR]     (default: build/wineprefix in this tree)
 # Needs root for apt-get. Idempotent: with everything installed and the prefix made it only checks
 # and returns in well under a second.
 #
 # A win64 prefix runs both kinds of exe once wine32 (an i386 package) is there; without it a 32-bit
-# exe fails to load kernel32.dll. Console programs need no X server, so none of the display
-# packages are installed. There is no /usr/bin/wine64: /usr/bin/wine starts either kind.
+# exe fails to load kernel32.dll. There is no /usr/bin/wine64: /usr/bin/wine starts either kind.
+# The player's test runs Xvfb with openbox as window manager (without one Wine cannot activate a
+# window) and drives the dialog with xdotool; fonts-wine gives the dialog its font, and the X
+# extension libraries keep Wine's X11 driver complete. The prefix's sound driver is fixed to ALSA,
+# whose file plugin the test captures playback with, so that a PulseAudio server is never chosen.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,7 +22,11 @@ step() {
   step_start=$SECONDS
 }
 
-packages=(wine wine64 wine32:i386)
+packages=(
+  wine wine64 wine32:i386
+  xvfb xauth openbox xdotool fonts-wine
+  libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
+)
 
 installed() {
   local p
@@ -57,5 +64,19 @@ if [ ! -f "$prefix/.quira-ready" ]; then
   [ -f "$prefix/system.reg" ] || { echo "setup-wine: wineboot made no prefix at $prefix" >&2; exit 1; }
   touch "$prefix/.quira-ready"
   step "created the prefix $prefix"
+fi
+
+# audio_is_alsa: the prefix's user registry names ALSA as the sound driver. Read from the file, so
+# that a set-up prefix is checked without starting Wine.
+audio_is_alsa() {
+  awk '/^\[/ { in_drivers = ($0 ~ /^\[Software\\\\Wine\\\\Drivers\]/) }
+       in_drivers && $0 == "\"Audio\"=\"alsa\"" { found = 1 }
+       END { exit !found }' "$prefix/user.reg"
+}
+if ! audio_is_alsa; then
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa /f >/dev/null 2>&1
+  wineserver -w
+  audio_is_alsa || { echo "setup-wine: could not set the sound driver in $prefix" >&2; exit 1; }
+  step "sound driver set to ALSA"
 fi
 echo "setup-wine: ready, $(wine --version 2>/dev/null), prefix $prefix"

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Sets up what is missing and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows builds against Linux under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, and
+# the Windows player itself under Wine on a virtual display (the Wine tests are named windows_*).
+#   scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh --tests
 
-# Reconfigure so the tests see the Windows builds that setup just made.
+# Reconfigure so the tests see the Windows builds that setup just made. The build also makes the
+# player exe (build/native/player-i686) that the player's test runs.
 cmake -S . -B build/native -G Ninja >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j2
@@ -15,4 +18,5 @@ ctest --test-dir build/native --output-on-failure -j2
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=ON \
   -DQUIRA_PLAYER_EXE="$PWD/build/native/player-i686/app/player.exe" >/dev/null
 cmake --build build/sanitize
+# The Windows tests ran above; the sanitizers change nothing in the Windows programs.
 ctest --test-dir build/sanitize --output-on-failure -j2 -E 'windows'
