@@ -53,6 +53,11 @@ const WaveDevice* platform_wave_sink(WaveSink sink, void* context);
 // when the device closes; each open starts the file again). Returns null when path is too long.
 const WaveDevice* platform_wave_file(const char* path);
 
+// The system's default sound card (ALSA), converting to what the card can play. Its open fails
+// when there is no card or it refuses the format; platform_wave_alsa_failure then says why.
+const WaveDevice* platform_wave_alsa(void);
+const char* platform_wave_alsa_failure(void);
+
 // Number of buffers the open device holds, queued or playing; 0 when none is open.
 int platform_wave_pending(void);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, makes sample carriers from real speech, and shows what quira does
 # with one: its description, exports of the message as heard, dry and with a voice effect, its
-# plain MPEG frames, and the list of effects.
+# plain MPEG frames, the list of effects, and the message played on the sound device when the
+# machine has one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,12 @@ ls -l build/sample/speech.wav build/sample/speech-third-up.wav build/sample/spee
 echo
 echo "\$ quira effects"
 "$quira" effects
+echo
+echo "\$ quira play $sample < /dev/null"
+status=0
+"$quira" play "$sample" </dev/null || status=$?
+if [ "$status" -eq 4 ]; then
+  echo "(no sound device here, so nothing was played; on a machine with one, this plays the message)"
+elif [ "$status" -ne 0 ]; then
+  exit "$status"
+fi

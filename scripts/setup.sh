@@ -13,6 +13,7 @@ packages=(
   build-essential cmake ninja-build                          # building
   ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
+  libasound2-dev                                              # the sound device of quira play
   libgtest-dev                                                # tests
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
 )

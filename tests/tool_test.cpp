@@ -30,23 +30,6 @@ Result quira(const std::string& args, const std::string& err_path = "/dev/null")
   return result;
 }
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char name[] = "/tmp/quira-tool-XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~TempDir() { (void)system(("rm -rf '" + path + "'").c_str()); }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    FILE* ls = popen(("ls -A '" + path + "'").c_str(), "r");
-    char line[512];
-    while (fgets(line, sizeof line, ls)) names.push_back(std::string(line, strcspn(line, "\n")));
-    pclose(ls);
-    return names;
-  }
-};
-
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file);

@@ -7,3 +7,4 @@ int command_info(Args& args);
 int command_export(Args& args);
 int command_extract(Args& args);
 int command_effects(Args& args);
+int command_play(Args& args);

@@ -1,5 +1,5 @@
-// quira: inspect, export and extract self-playing voice messages. It reads carriers; it never
-// runs one.
+// quira: inspect, export, extract and play self-playing voice messages. It reads carriers; it
+// never runs one.
 #include <stdio.h>
 #include <string.h>
 
@@ -25,6 +25,8 @@ const Command COMMANDS[] = {
      "decode the message to a 16 kHz mono WAV file ('-o -' for stdout)"},
     {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
     {"effects", command_effects, "effects", "list the voice effects"},
+    {"play", command_play, "play FILE",
+     "play the message on the sound device (keys: p/Space play, s stop, q/Esc close)"},
 };
 
 void print_help(FILE* to) {
@@ -36,7 +38,8 @@ void print_help(FILE* to) {
           "\noptions:\n"
           "  -q          no notes or warnings, errors only\n"
           "  -h, --help  this help\n"
-          "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier\n");
+          "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
+          "             4 no sound device (play, input not a terminal)\n");
 }
 
 }  // namespace
