@@ -26,7 +26,9 @@ HINSTANCE platform_module(const uint8_t* image, size_t image_size, const char* p
 // has nothing else to do, and the buffer counts as played when play returns. A threaded device
 // gets a thread of the stand-in's that calls play for one buffer after another; play may block
 // until the sound card has taken the samples, and abort, called from the dialog's thread by
-// waveOutReset, must make a play in progress return soon.
+// waveOutReset, must make a play in progress return soon. abort can also come just before that
+// play begins or just after it returned; it must never cut short the play of a buffer queued
+// after the reset.
 struct WaveDevice {
   const char* name;
   void* context;

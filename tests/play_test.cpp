@@ -202,20 +202,6 @@ TEST(PlayDeviceMedia, ResetCutsTheBufferShortAndNeverReadsItAfterwards) {
   EXPECT_TRUE(std::equal(heard.begin(), heard.end(), SPEECH.begin()));
 }
 
-TEST(PlayDevice, OpenFailsWithoutACardAndSaysWhy) {
-  TempDir dir;
-  write_text(dir.path + "/empty.conf", "");
-  setenv("ALSA_CONFIG_PATH", (dir.path + "/empty.conf").c_str(), 1);
-  platform_wave_device(platform_wave_alsa());
-  const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
-  HWAVEOUT device = nullptr;
-  EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, (DWORD_PTR)1, 0, CALLBACK_WINDOW),
-            (MMRESULT)MMSYSERR_NODRIVER);
-  EXPECT_NE(std::string(platform_wave_alsa_failure()).find("default sound device"),
-            std::string::npos);
-  platform_wave_device(nullptr);
-}
-
 // ---- quira play, not interactive ----------------------------------------------------------
 
 TEST(PlayMedia, TheCardGetsWhatExportAsPlayedWrites) {
@@ -248,23 +234,13 @@ TEST(PlayMedia, TheCardGetsWhatExportAsPlayedWrites) {
 
 TEST(PlayMedia, NoCardGivesThePlayersMessageAndExitCode4) {
   TempDir dir;
-  write_text(dir.path + "/empty.conf", "");
-  Outcome run = quira("play '" + media_path("speech-16.exe") + "'", dir.path + "/empty.conf", dir.path);
+  write_text(dir.path + "/empty.conf", "");  // an ALSA configuration without a single device
+  std::string carrier = media_path("speech-16.exe");
+  Outcome run = quira("play '" + carrier + "'", dir.path + "/empty.conf", dir.path);
   EXPECT_EQ(run.status, 4);
-  EXPECT_EQ(run.err.rfind("quira: error: " + media_path("speech-16.exe") +
-                              ": Can not open sound device.",
-                          0),
-            0u)
-      << run.err;
+  std::string says = "quira: error: " + carrier + ": Can not open sound device. (cannot open";
+  EXPECT_EQ(run.err.compare(0, says.size(), says), 0) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-}
-
-TEST(PlayMedia, RefusesWhatIsNotACarrier) {
-  TempDir dir;
-  write_text(dir.path + "/short.exe", "MZ");
-  EXPECT_EQ(quira("play " + dir.path + "/short.exe", "/dev/null", dir.path).status, 3);
-  EXPECT_EQ(quira("play " + dir.path + "/missing.exe", "/dev/null", dir.path).status, 2);
-  EXPECT_EQ(quira("play", "/dev/null", dir.path).status, 1);
 }
 
 // ---- quira play on a terminal -------------------------------------------------------------
