@@ -26,7 +26,9 @@ HINSTANCE platform_module(const uint8_t* image, size_t image_size, const char* p
 // has nothing else to do, and the buffer counts as played when play returns. A threaded device
 // gets a thread of the stand-in's that calls play for one buffer after another; play may block
 // until the sound card has taken the samples, and abort, called from the dialog's thread by
-// waveOutReset, must make a play in progress return soon.
+// waveOutReset, must make a play in progress return soon. abort can also come just before that
+// play begins or just after it returned; it must never cut short the play of a buffer queued
+// after the reset.
 struct WaveDevice {
   const char* name;
   void* context;
@@ -52,6 +54,11 @@ const WaveDevice* platform_wave_sink(WaveSink sink, void* context);
 // A device that writes every played sample to a 16-bit PCM WAV file at path (header completed
 // when the device closes; each open starts the file again). Returns null when path is too long.
 const WaveDevice* platform_wave_file(const char* path);
+
+// The system's default sound card (ALSA), converting to what the card can play. Its open fails
+// when there is no card or it refuses the format; platform_wave_alsa_failure then says why.
+const WaveDevice* platform_wave_alsa(void);
+const char* platform_wave_alsa_failure(void);
 
 // Number of buffers the open device holds, queued or playing; 0 when none is open.
 int platform_wave_pending(void);

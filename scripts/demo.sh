@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, makes a sample carrier from real speech with quira make, and shows what
 # quira does with it: its description, exports of the message as heard, dry and with a voice
-# effect, its plain MPEG frames, a carrier made with an effect from a recorded voice, and the list
-# of effects.
+# effect, its plain MPEG frames, a carrier made with an effect from a recorded voice, the list of
+# effects, and the message played on the sound device when the machine has one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,3 +33,12 @@ run make --force /usr/share/sounds/alsa/Front_Center.wav --effect large-room --l
 run info build/sample/room.exe
 echo
 run effects
+echo
+echo "\$ quira play $sample < /dev/null"
+status=0
+"$quira" play "$sample" </dev/null || status=$?
+if [ "$status" -eq 4 ]; then
+  echo "(no sound device here, so nothing was played; on a machine with one, this plays the message)"
+elif [ "$status" -ne 0 ]; then
+  exit "$status"
+fi

@@ -14,6 +14,7 @@ packages=(
   libsndfile1-dev libsoxr-dev libmp3lame-dev nettle-dev       # quira make: read, resample, encode; sha256
   ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
+  libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
 )

@@ -1,8 +1,10 @@
-// Test helpers: the speech carriers made by the media fixture, and whole-file reads.
+// Test helpers: the speech carriers made by the media fixture, whole-file reads, and a scratch
+// directory.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -45,3 +47,23 @@ inline std::vector<int16_t> samples_of(const std::vector<uint8_t>& bytes, size_t
     samples.push_back((int16_t)(bytes[i] | bytes[i + 1] << 8));
   return samples;
 }
+
+// A directory of its own under /tmp, removed with everything in it when it goes.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char name[] = "/tmp/quira-test-XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~TempDir() { (void)system(("rm -rf '" + path + "'").c_str()); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    FILE* ls = popen(("ls -A '" + path + "'").c_str(), "r");
+    char line[512];
+    while (fgets(line, sizeof line, ls)) names.push_back(std::string(line, strcspn(line, "\n")));
+    pclose(ls);
+    return names;
+  }
+};

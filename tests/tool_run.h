@@ -1,5 +1,5 @@
-// Test helpers for running the quira command: its exit status and output, a scratch directory,
-// whole-file writes and fields of `info --json`.
+// Test helpers for running the quira command: its exit status and output, whole-file writes and
+// fields of `info --json`.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
@@ -10,6 +10,8 @@
 
 #include <string>
 #include <vector>
+
+#include "tests/media.h"
 
 struct Result {
   int status;
@@ -28,23 +30,6 @@ inline Result quira(const std::string& args, const std::string& err_path = "/dev
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char name[] = "/tmp/quira-tool-XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~TempDir() { (void)system(("rm -rf '" + path + "'").c_str()); }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    FILE* ls = popen(("ls -A '" + path + "'").c_str(), "r");
-    char line[512];
-    while (fgets(line, sizeof line, ls)) names.push_back(std::string(line, strcspn(line, "\n")));
-    pclose(ls);
-    return names;
-  }
-};
 
 inline void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");

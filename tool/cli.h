@@ -13,6 +13,7 @@ enum ExitCode {
   EXIT_USAGE = 1,        // bad command line
   EXIT_PROCESSING = 2,   // a file could not be read or written, or processing failed
   EXIT_NOT_CARRIER = 3,  // the input is not a carrier
+  EXIT_NO_DEVICE = 4,    // play, not interactive: the sound device could not be opened
 };
 
 struct ToolError : std::runtime_error {

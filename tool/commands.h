@@ -9,3 +9,4 @@ int command_extract(Args& args);
 int command_effects(Args& args);
 int command_make(Args& args);
 int command_repack(Args& args);
+int command_play(Args& args);

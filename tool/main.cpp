@@ -1,5 +1,5 @@
-// quira: make, inspect, export and extract self-playing voice messages. It reads and writes
-// carriers; it never runs one.
+// quira: make, inspect, export, extract and play self-playing voice messages. It reads and
+// writes carriers; it never runs one.
 #include <stdio.h>
 #include <string.h>
 
@@ -30,6 +30,8 @@ const Command COMMANDS[] = {
     {"repack", command_repack, "repack OLD.exe -o NEW.exe [--force]",
      "put this tool's player in front of a carrier's payload"},
     {"effects", command_effects, "effects", "list the voice effects"},
+    {"play", command_play, "play FILE",
+     "play the message on the sound device (keys: p/Space play, s stop, q/Esc close)"},
 };
 
 void print_help(FILE* to) {
@@ -41,7 +43,8 @@ void print_help(FILE* to) {
           "\noptions:\n"
           "  -q          no notes or warnings, errors only\n"
           "  -h, --help  this help\n"
-          "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier\n");
+          "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
+          "             4 no sound device (play, input not a terminal)\n");
 }
 
 }  // namespace

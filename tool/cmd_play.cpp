@@ -1,0 +1,32 @@
+// quira play FILE
+//
+// Plays a carrier on the default sound device with the player's own code, run here over the
+// stand-in: the same dialog procedure and playback control as the Windows player, with a
+// terminal for its window (tool/terminal_face.h). Nothing of the carrier's front part is run.
+// With standard input not a terminal the message plays once, start to end; a sound device that
+// cannot be opened then fails the command with EXIT_NO_DEVICE.
+#include <unistd.h>
+
+#include "tool/carrier.h"
+#include "tool/commands.h"
+#include "tool/player_host.h"
+#include "tool/terminal_face.h"
+
+int command_play(Args& args) {
+  std::string path = args.single_operand("FILE");
+  Carrier carrier(path);  // refuses what is not a carrier before anything plays
+  // The player keeps its own file name in MAX_PATH characters and would read a cut one.
+  if (path.size() >= MAX_PATH)
+    fail(path, "the path is too long for the player (" + std::to_string(MAX_PATH - 1) +
+                   " characters at most)");
+
+  bool interactive = isatty(STDIN_FILENO);
+  std::string message;
+  {
+    TerminalFace face(interactive, platform_wave_alsa_failure);
+    player_host_run(path, platform_wave_alsa(), face.face());
+    message = face.message();
+  }
+  if (!interactive && !message.empty()) fail(path, message, EXIT_NO_DEVICE);
+  return EXIT_OK;
+}
