@@ -92,6 +92,18 @@ TEST(ToolExportMedia, AsPlayedIsWhatThePlayerHandsTheDevice) {
   }
 }
 
+TEST(ToolExportMedia, AsPlayedFromAPathLongerThanThePlayerKeeps) {
+  // The player holds its own file name in 260 characters: a carrier deeper than that still plays.
+  TempDir dir;
+  std::string deep = dir.path;
+  while (deep.size() < 300) deep += "/a-folder-with-a-long-name";
+  ASSERT_EQ(system(("mkdir -p '" + deep + "'").c_str()), 0);
+  std::string carrier = deep + "/speech-16.exe";
+  ASSERT_EQ(system(("cp '" + media_path("speech-16.exe") + "' '" + carrier + "'").c_str()), 0);
+  ASSERT_EQ(quira("export --as-played '" + carrier + "' -o " + dir.path + "/p.wav").status, 0);
+  EXPECT_TRUE(samples_of(read_bytes(dir.path + "/p.wav"), 44) == player_samples(media_path("speech-16.exe")));
+}
+
 TEST(ToolExportMedia, PlainExportDropsTheLeadingSilenceAndWritesStdout) {
   TempDir dir;
   std::string path = media_path("prompts-32.exe");

@@ -57,9 +57,11 @@ class ScratchCarrier {
   std::string path_;
 };
 
-// What the player plays of the carrier with the given effect bytes.
+// What the player plays of the carrier with the given effect bytes. The player keeps its own
+// file name in MAX_PATH characters; a longer path is played from a scratch copy too.
 std::vector<int16_t> export_as_played(const Carrier& carrier, int8_t code, uint8_t level_byte) {
-  if (code == carrier.info().effect_code && level_byte == carrier.info().level_byte)
+  if (code == carrier.info().effect_code && level_byte == carrier.info().level_byte &&
+      carrier.path().size() < MAX_PATH)
     return player_host_capture(carrier.path());
   ScratchCarrier scratch(carrier.path(), code, level_byte);
   return player_host_capture(scratch.path());
