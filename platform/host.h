@@ -25,10 +25,10 @@ HINSTANCE platform_module(const uint8_t* image, size_t image_size, const char* p
 // A device without its own thread (threaded 0) plays the head buffer whenever the dialog's loop
 // has nothing else to do, and the buffer counts as played when play returns. A threaded device
 // gets a thread of the stand-in's that calls play for one buffer after another; play may block
-// until the sound card has taken the samples, and abort, called from the dialog's thread by
-// waveOutReset, must make a play in progress return soon. abort can also come just before that
-// play begins or just after it returned; it must never cut short the play of a buffer queued
-// after the reset.
+// until the sound card has taken the samples, but must look at platform_wave_play_cancelled
+// while it does and return soon once that says so. abort (may be null) is called by
+// waveOutReset from the dialog's thread right after it cancelled the play, to wake a play that
+// sleeps.
 struct WaveDevice {
   const char* name;
   void* context;
@@ -59,6 +59,11 @@ const WaveDevice* platform_wave_file(const char* path);
 // when there is no card or it refuses the format; platform_wave_alsa_failure then says why.
 const WaveDevice* platform_wave_alsa(void);
 const char* platform_wave_alsa_failure(void);
+
+// For a threaded device's play: 1 once waveOutReset has handed back the buffer being played,
+// which play should then give up at once. The stand-in clears it whenever its thread takes the
+// next buffer, so a reset can never cut short a buffer queued after it.
+int platform_wave_play_cancelled(void);
 
 // Number of buffers the open device holds, queued or playing; 0 when none is open.
 int platform_wave_pending(void);

@@ -3,16 +3,13 @@
 // The device is opened non-blocking with the library's own conversions allowed (rate, channels,
 // sample format), so that a card that cannot run at the player's 16 kHz mono still plays it.
 // play runs on the stand-in's device thread and is the only place the PCM is written; open and
-// close run on the dialog's thread while that thread does not exist. abort touches nothing of
-// the library's: it raises a flag that play looks at between writes and while waiting for room,
-// so no two threads ever call into the PCM at once.
+// close run on the dialog's thread while that thread does not exist. A reset reaches play only
+// through the stand-in's cancel flag, which play looks at between writes and while waiting for
+// room, so no two threads ever call into the PCM at once.
 #include <alsa/asoundlib.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <atomic>
-#include <mutex>
 
 #include "platform/host.h"
 
@@ -22,17 +19,14 @@ namespace {
 // 360 ms buffer queued behind the one being written, so the ring only has to bridge the device
 // thread's step from one buffer to the next; it is also how long sound goes on after a stop.
 const unsigned LATENCY_US = 200000;
-// How long play waits for room in the ring before it looks at the abort flag again.
+// How long play waits for room in the ring before it looks at the cancel flag again.
 const int WAIT_MS = 20;
 
 struct AlsaOutput {
   snd_pcm_t* pcm;
   unsigned channels;
   snd_pcm_uframes_t chunk;  // frames per write: one period
-  std::mutex lock;  // guards active; aborted is also read without it inside play
-  bool active;      // a play is in progress
-  std::atomic<bool> aborted;
-  char failure[160];  // why the last open failed
+  char failure[160];        // why the last open failed
 };
 
 AlsaOutput ALSA;
@@ -70,26 +64,19 @@ int alsa_open(void* context, const WAVEFORMATEX* format) {
   snd_pcm_get_params(a->pcm, &buffer_frames, &period_frames);
   a->chunk = period_frames > 0 ? period_frames : 256;
   a->channels = format->nChannels;
-  a->active = false;
-  a->aborted = false;
   return 1;
 }
 
 // Writes the samples a period at a time as room comes free in the ring, until all are written
-// or abort is called. A write never asks for more than a period: a device that takes everything
-// at once and then blocks elsewhere (a plugin writing to a file or a pipe) still lets abort in
-// between periods.
+// or a reset cancels the play. A write never asks for more than a period: a device that takes
+// everything at once and then blocks elsewhere (a plugin writing to a file or a pipe) still lets
+// a reset in between periods.
 // An underrun (the ring ran dry) or a suspend is recovered from and writing goes on; any other
 // error gives the rest of the buffer up, as a card that went away plays nothing more.
 void alsa_play(void* context, const int16_t* samples, size_t count) {
   AlsaOutput* a = (AlsaOutput*)context;
-  {
-    std::lock_guard<std::mutex> hold(a->lock);
-    a->active = true;
-    a->aborted = false;
-  }
   snd_pcm_uframes_t left = count / a->channels;
-  while (left > 0 && !a->aborted) {
+  while (left > 0 && !platform_wave_play_cancelled()) {
     snd_pcm_sframes_t n = snd_pcm_writei(a->pcm, samples, left < a->chunk ? left : a->chunk);
     if (n == -EAGAIN || n == 0) {
       snd_pcm_wait(a->pcm, WAIT_MS);
@@ -102,16 +89,6 @@ void alsa_play(void* context, const int16_t* samples, size_t count) {
     samples += (size_t)n * a->channels;
     left -= (snd_pcm_uframes_t)n;
   }
-  std::lock_guard<std::mutex> hold(a->lock);
-  a->active = false;
-}
-
-// Only a play in progress is cut short: a flag raised after play returned would otherwise cut
-// the next buffer, which the stand-in may hand over after a reset.
-void alsa_abort(void* context) {
-  AlsaOutput* a = (AlsaOutput*)context;
-  std::lock_guard<std::mutex> hold(a->lock);
-  if (a->active) a->aborted = true;
 }
 
 // What is in the ring is played out before the device closes: the player stops at the end of a
@@ -126,8 +103,9 @@ void alsa_close(void* context) {
   a->pcm = nullptr;
 }
 
-const WaveDevice ALSA_DEVICE = {"alsa",     &ALSA,      1,          alsa_supports,
-                                alsa_open, alsa_play, alsa_abort, alsa_close};
+// No abort: play never sleeps longer than WAIT_MS before it looks at the cancel flag.
+const WaveDevice ALSA_DEVICE = {"alsa",    &ALSA,     1,       alsa_supports,
+                                alsa_open, alsa_play, nullptr, alsa_close};
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 // are marked done and announced by posting MM_WOM_DONE to the window named at open.
 #include <string.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,7 @@ struct WaveOut {
   WAVEHDR* tail;
   WAVEHDR* playing;  // taken by a threaded device's thread, being played
   bool handed_back;  // a reset has already returned the buffer being played
+  std::atomic<bool> cancelled;  // ... and so the device's play should give it up
   bool closing;      // the player thread is to end
   std::mutex lock;
   std::condition_variable changed;
@@ -61,6 +63,7 @@ void player_run() {
     if (OUTPUT.closing) return;
     WAVEHDR* header = take_head();
     OUTPUT.playing = header;
+    OUTPUT.cancelled = false;
     hold.unlock();
     OUTPUT.device->play(OUTPUT.device->context, (const int16_t*)header->lpData,
                         header->dwBufferLength / 2);
@@ -78,6 +81,8 @@ void player_run() {
 void platform_wave_device(const WaveDevice* device) {
   if (!OUTPUT.open) INSTALLED = device;
 }
+
+int platform_wave_play_cancelled(void) { return OUTPUT.cancelled ? 1 : 0; }
 
 int platform_wave_pending(void) {
   std::lock_guard<std::mutex> hold(OUTPUT.lock);
@@ -169,6 +174,7 @@ MMRESULT waveOutReset(HWAVEOUT device) {
   if (OUTPUT.playing && !OUTPUT.handed_back) {
     finish(OUTPUT.playing);
     OUTPUT.handed_back = true;
+    OUTPUT.cancelled = true;
   }
   while (WAVEHDR* header = take_head()) finish(header);
   if (OUTPUT.playing) {

@@ -138,12 +138,13 @@ TEST(StandInWave, NoDeviceAndRefusedFormats) {
   platform_wave_device(nullptr);
 }
 
-// A device with a thread: play blocks until the test lets it finish or a reset aborts it.
+// A device with a thread: play blocks until the test lets it finish or a reset cancels it.
 struct SlowDevice {
   std::mutex lock;
   std::condition_variable changed;
   int playing = 0, finished = 0;
-  bool release = false, aborted = false;
+  bool release = false;
+  std::vector<bool> cancelled_at_start;
   std::atomic<bool> reading{false};
   WaveDevice device = {"slow", this, 1,
                        [](void*, const WAVEFORMATEX*) { return 1; },
@@ -152,9 +153,10 @@ struct SlowDevice {
                          SlowDevice* d = static_cast<SlowDevice*>(c);
                          std::unique_lock<std::mutex> hold(d->lock);
                          d->playing++;
+                         d->cancelled_at_start.push_back(platform_wave_play_cancelled());
                          d->reading = true;
                          d->changed.notify_all();
-                         d->changed.wait(hold, [d] { return d->release || d->aborted; });
+                         d->changed.wait(hold, [d] { return d->release || platform_wave_play_cancelled(); });
                          d->reading = false;
                          d->finished++;
                          d->release = false;
@@ -162,8 +164,7 @@ struct SlowDevice {
                        [](void* c) {
                          SlowDevice* d = static_cast<SlowDevice*>(c);
                          std::lock_guard<std::mutex> hold(d->lock);
-                         d->aborted = true;
-                         d->changed.notify_all();
+                         d->changed.notify_all();  // wakes a play that waits
                        },
                        [](void*) {}};
 
@@ -199,28 +200,44 @@ TEST(StandInWave, ThreadedDeviceNotifiesFromItsThreadAndResetWaitsForIt) {
   };
   int step = 0;
   h.done = [&] {
-    // Idle: wait for A's notification, then reset while B is being played.
-    if (step == 0 && h.messages().size() >= 2) {
-      step = 1;
-      slow.wait_playing(2);
-      EXPECT_EQ(platform_wave_pending(), 1);
-      waveOutReset(device);
-      reading_after_reset = slow.reading;
-      h.reset_returned = true;
-      waveOutUnprepareHeader(device, &ha, sizeof ha);
-      waveOutUnprepareHeader(device, &hb, sizeof hb);
-      EXPECT_EQ(waveOutClose(device), 0u);
+    switch (step) {
+      case 0:  // A's notification is in: reset while B is being played
+        if (h.messages().size() < 2) return false;
+        slow.wait_playing(2);
+        EXPECT_EQ(platform_wave_pending(), 1);
+        waveOutReset(device);
+        reading_after_reset = slow.reading;
+        h.reset_returned = true;
+        waveOutWrite(device, &ha, sizeof ha);  // a buffer queued after the reset plays whole
+        step = 1;
+        return false;
+      case 1:
+        slow.wait_playing(3);
+        slow.finish_one();
+        step = 2;
+        return false;
+      case 2:  // its notification is in
+        if (h.messages().size() < 4) return false;
+        waveOutUnprepareHeader(device, &ha, sizeof ha);
+        waveOutUnprepareHeader(device, &hb, sizeof hb);
+        EXPECT_EQ(waveOutClose(device), 0u);
+        step = 3;
+        return false;
+      default:
+        return h.messages().size() >= 5;
     }
-    return step == 1 && h.messages().size() >= 4;
   };
   h.run(&slow.device);
   EXPECT_FALSE(reading_after_reset) << "the device still read a buffer after the reset returned";
-  ASSERT_EQ(h.messages(), (std::vector<UINT>{MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_DONE, MM_WOM_CLOSE}));
+  ASSERT_EQ(h.messages(),
+            (std::vector<UINT>{MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_DONE, MM_WOM_DONE, MM_WOM_CLOSE}));
   EXPECT_EQ(h.seen[1].lparam, (LPARAM)&ha);
   EXPECT_FALSE(h.seen[1].after_reset);
   EXPECT_EQ(h.seen[2].lparam, (LPARAM)&hb);  // handed back once, by the reset
   EXPECT_TRUE(h.seen[2].after_reset);
-  EXPECT_EQ(slow.finished, 2);
+  EXPECT_EQ(h.seen[3].lparam, (LPARAM)&ha);
+  EXPECT_EQ(slow.finished, 3);
+  EXPECT_EQ(slow.cancelled_at_start, (std::vector<bool>{false, false, false}));
 }
 
 TEST(PlayerWave, StartWithoutDeviceAllocatesNothing) {
