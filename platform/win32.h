@@ -137,7 +137,6 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC pro
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
 HWND GetDlgItem(HWND dialog, int id);
-int GetDlgCtrlID(HWND control);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL EnableWindow(HWND window, BOOL enable);

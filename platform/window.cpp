@@ -285,8 +285,6 @@ HWND GetDlgItem(HWND dialog, int id) {
   return nullptr;
 }
 
-int GetDlgCtrlID(HWND control) { return control ? control->id : 0; }
-
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (!window || !window->alive) return 0;
   if (window->proc) return dialog_send(window, message, wparam, lparam);

@@ -281,6 +281,21 @@ TEST(PlayerMedia, ButtonsLoseDefaultMarkAndFocusAfterEveryClick) {
   for (const std::string& f : failures) ADD_FAILURE() << f;
 }
 
+TEST(PlayerMedia, TheCloseBoxWhilePlayingStopsTheDeviceBeforeTheEnd) {
+  MadeCarrier carrier(30);
+  Script s;
+  s.after[4] = [](HWND dialog) { platform_close(dialog); };
+  s.on_idle = [](HWND dialog) {
+    ADD_FAILURE() << "the close box did not end the dialog";
+    platform_key(dialog, VK_ESCAPE);
+  };
+  s.run(carrier.path);
+  EXPECT_EQ(PLAYBACK.playing, 0);
+  EXPECT_EQ(PLAYBACK.carrier_file, nullptr);
+  EXPECT_EQ(platform_wave_pending(), 0);
+  EXPECT_EQ(PLAYBACK.block_counter, 4);
+}
+
 TEST(PlayerMedia, WithoutPayloadStopsAfterTwoSilentBuffers) {
   MadeCarrier carrier(0);
   // A front part and nothing else: cut the header off too.
