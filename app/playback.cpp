@@ -1,9 +1,8 @@
 // Playback control and position display.
 #include "app/playback.h"
 
-#include "app/title.h"
+#include "app/player_dialog.h"
 #include "audio/wave_output.h"
-#include "effects/effect_stage.h"
 #include "res/resource.h"
 
 PlaybackState PLAYBACK;
@@ -11,11 +10,9 @@ PlaybackState PLAYBACK;
 static const char NO_DEVICE_TEXT[] = "Can not open sound device.";
 static const char CAPTION[] = "Quira";
 
-#ifdef _WIN32
-#define playback_seek _fseeki64
-#else
-#define playback_seek fseeko
-#endif
+const CarrierFiles* playback_files(void) {
+  return PLAYBACK.carrier_files ? PLAYBACK.carrier_files : &CARRIER_FILES_STDIO;
+}
 
 void playback_start(HWND dialog) {
   if (PLAYBACK.playing == 1) return;
@@ -29,13 +26,13 @@ void playback_start(HWND dialog) {
   SendMessageA(play, BM_SETIMAGE, IMAGE_BITMAP, (LPARAM)PLAYBACK.playing_image);
   EnableWindow(play, FALSE);
 
-  PLAYBACK.carrier_file = fopen(PLAYBACK.carrier_path, "rb");
+  const CarrierFiles* files = playback_files();
+  PLAYBACK.carrier_file = files->open(files->context, PLAYBACK.carrier_path);
   if (PLAYBACK.block_counter > 0) PLAYBACK.block_counter--;  // a resume backs up one block
   // A carrier that cannot be opened or positioned is never read: the first notification finds no
   // blocks to decode and ends playback.
   int positioned = PLAYBACK.carrier_file &&
-                   playback_seek(PLAYBACK.carrier_file,
-                                 payload_block_offset(PLAYBACK.block_counter), SEEK_SET) == 0;
+                   files->seek(PLAYBACK.carrier_file, payload_block_offset(PLAYBACK.block_counter)) == 0;
   PLAYBACK.decoding = positioned ? 1 : 0;
   PLAYBACK.playing = 1;
   button_release(dialog, IDC_PLAY);
@@ -44,7 +41,7 @@ void playback_start(HWND dialog) {
 void playback_stop(HWND dialog) {
   if (PLAYBACK.playing != 1) return;
   wave_stop();
-  if (PLAYBACK.carrier_file) fclose(PLAYBACK.carrier_file);
+  if (PLAYBACK.carrier_file) playback_files()->close(PLAYBACK.carrier_file);
   PLAYBACK.carrier_file = 0;
   PLAYBACK.playing = 0;
   PLAYBACK.decoding = 0;
@@ -61,7 +58,7 @@ void playback_buffer_done(HWND dialog, WAVEHDR* header) {
     playback_stop(dialog);
     return;
   }
-  size_t n = fread(PLAYBACK.block_buffer, 1, BLOCK_BYTES, PLAYBACK.carrier_file);
+  size_t n = playback_files()->read(PLAYBACK.carrier_file, PLAYBACK.block_buffer, BLOCK_BYTES);
   int16_t* samples = wave_refill(header, PLAYBACK.block_buffer);
   PLAYBACK.block_counter++;
   if (n == 0) {
@@ -70,18 +67,11 @@ void playback_buffer_done(HWND dialog, WAVEHDR* header) {
   } else {
     title_update(dialog, PLAYBACK.block_counter);
   }
-  effect_apply(samples, PLAYBACK.buffer_bytes);
+  effect_apply(WAVE.cycle.effect, samples, PLAYBACK.buffer_bytes);
   wave_queue(header);
 }
 
-void title_update(HWND dialog, int32_t blocks) {
-  char title[TITLE_CHARS];
-  title_compose(title, blocks, PLAYBACK.total_seconds);
-  SetWindowTextA(dialog, title);
-}
-
-void button_release(HWND dialog, int button) {
-  HWND control = GetDlgItem(dialog, button);
-  SetWindowLongA(control, GWL_STYLE, GetWindowLongA(control, GWL_STYLE) & ~BS_DEFPUSHBUTTON);
-  SetFocus(GetDlgItem(dialog, IDC_LABEL));
+void playback_rewind(HWND dialog) {
+  PLAYBACK.block_counter = 0;
+  title_update(dialog, 0);
 }

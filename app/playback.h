@@ -8,7 +8,6 @@
 // Invariant while decoding: carrier_file stands at 163,852 + 1,440 x block_counter.
 #pragma once
 #include <stdint.h>
-#include <stdio.h>
 
 #include "payload/payload.h"
 #include "platform/win32.h"
@@ -16,7 +15,8 @@
 struct PlaybackState {
   HINSTANCE instance;
   char carrier_path[MAX_PATH];  // the player's own executable: the carrier
-  FILE* carrier_file;           // open while playing
+  const CarrierFiles* carrier_files;  // how the carrier is reached; null: the file system
+  void* carrier_file;           // open while playing
   HBITMAP play_image;           // the play button's image while stopped
   HBITMAP playing_image;        // ... and while playing
   uint8_t playing;              // the device and carrier_file are open
@@ -42,9 +42,8 @@ void playback_stop(HWND dialog);
 // The work for one MM_WOM_DONE: header is the buffer the device handed back.
 void playback_buffer_done(HWND dialog, WAVEHDR* header);
 
-// Writes the window title for an elapsed position of the given number of blocks.
-void title_update(HWND dialog, int32_t blocks);
+// The stop button while stopped: the held position goes back to the start of the message.
+void playback_rewind(HWND dialog);
 
-// After a click on button (play or stop): takes the default-button mark off it and parks the
-// keyboard focus on the label, so that Enter and Space reach neither button.
-void button_release(HWND dialog, int button);
+// The way the carrier is reached: PLAYBACK.carrier_files, or the file system.
+const CarrierFiles* playback_files(void);

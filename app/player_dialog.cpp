@@ -2,7 +2,20 @@
 #include "app/player_dialog.h"
 
 #include "app/playback.h"
+#include "app/title.h"
 #include "res/resource.h"
+
+void title_update(HWND dialog, int32_t blocks) {
+  char title[TITLE_CHARS];
+  title_compose(title, blocks, PLAYBACK.total_seconds);
+  SetWindowTextA(dialog, title);
+}
+
+void button_release(HWND dialog, int button) {
+  HWND control = GetDlgItem(dialog, button);
+  SetWindowLongA(control, GWL_STYLE, GetWindowLongA(control, GWL_STYLE) & ~BS_DEFPUSHBUTTON);
+  SetFocus(GetDlgItem(dialog, IDC_LABEL));
+}
 
 static HBITMAP dialog_load_bitmap(int id) {
   return (HBITMAP)LoadImageA(PLAYBACK.instance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0,
@@ -21,7 +34,7 @@ static void dialog_on_init(HWND dialog) {
   GetModuleFileNameA(PLAYBACK.instance, PLAYBACK.carrier_path, MAX_PATH);
 
   PayloadInfo info = {};
-  payload_read_header(PLAYBACK.carrier_path, &info);
+  payload_read_header(playback_files(), PLAYBACK.carrier_path, &info);
   PLAYBACK.payload_header = info.header;
   PLAYBACK.effect_code = info.effect_code;
   PLAYBACK.level_byte = info.level_byte;
@@ -37,8 +50,7 @@ static void dialog_on_stop(HWND dialog) {
   if (PLAYBACK.playing) {
     playback_stop(dialog);
   } else {
-    PLAYBACK.block_counter = 0;
-    title_update(dialog, 0);
+    playback_rewind(dialog);
   }
   button_release(dialog, IDC_STOP);
 }

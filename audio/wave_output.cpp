@@ -4,12 +4,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "effects/effect_stage.h"
 #include "payload/payload.h"
 
 WaveOutput WAVE;
 
 namespace {
+
+BlockDecoder PLAYER_DECODER;
+EffectStage PLAYER_EFFECT;
 
 // 16,000 Hz, mono, 16-bit PCM; the same record for the query and the open.
 const WAVEFORMATEX WAVE_FORMAT = {WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0};
@@ -59,30 +61,6 @@ void wave_header_free(HWAVEOUT device, WAVEHDR* header) {
   free(header);
 }
 
-void wave_stream_start(void) {
-  block_decoder_reset();
-  WAVE.decode_request.samples_out = &WAVE.samples_out;
-  WAVE.priming = 1;
-}
-
-int wave_refill_samples(int16_t* samples, uint8_t* block) {
-  memset(samples, 0, BUFFER_BYTES);
-  DecodeRequest* request = &WAVE.decode_request;
-  request->input = block;
-  request->input_bytes = BLOCK_BYTES;
-  request->output = samples;
-  request->samples_out = &WAVE.samples_out;
-  if (WAVE.priming) {
-    // The priming decode fills the decoder's history and unscrambles the block in place, so the
-    // decode that follows finds plain bytes, fails its format test and leaves the buffer silent.
-    block_decode(request);
-    WAVE.priming = 0;
-  }
-  if (block_decode(request)) return 1;
-  memset(samples, 0, BUFFER_BYTES);
-  return 0;
-}
-
 int wave_start(HWND window, int8_t effect_code, int8_t effect_level) {
   WAVE.device = wave_open(window);
   if (!WAVE.device) return WAVE_START_NO_DEVICE;
@@ -95,10 +73,10 @@ int wave_start(HWND window, int8_t effect_code, int8_t effect_level) {
     wave_release();
     return WAVE_START_NO_DEVICE;
   }
-  wave_stream_start();
+  if (!WAVE.cycle.decoder) buffer_cycle_init(&WAVE.cycle, &PLAYER_DECODER, &PLAYER_EFFECT);
   memset(WAVE.buffer_a, 0, BUFFER_BYTES);
   memset(WAVE.buffer_b, 0, BUFFER_BYTES);
-  effect_start(effect_code, effect_level);
+  buffer_cycle_start(&WAVE.cycle, effect_code, effect_level);
   waveOutWrite(WAVE.device, WAVE.header_a, sizeof(WAVEHDR));
   waveOutWrite(WAVE.device, WAVE.header_b, sizeof(WAVEHDR));
   return WAVE_START_OK;
@@ -106,7 +84,7 @@ int wave_start(HWND window, int8_t effect_code, int8_t effect_level) {
 
 int16_t* wave_refill(WAVEHDR* header, uint8_t* block) {
   int16_t* samples = (int16_t*)header->lpData;
-  wave_refill_samples(samples, block);
+  buffer_cycle_refill(&WAVE.cycle, samples, block);
   return samples;
 }
 

@@ -2,9 +2,12 @@
 // one, the player refills the other with the next block.
 //
 // Every start opens the device at 16,000 Hz mono 16-bit, allocates both buffers with their
-// prepared headers, starts a new decoder stream and queues both buffers silent; every stop hands
-// all of it back. Between them each buffer cycles: played, returned by MM_WOM_DONE, refilled,
-// run through the effect stage, queued again.
+// prepared headers, starts the buffer cycle (a new decoder stream, the effect's set-up) and
+// queues both buffers silent; every stop hands all of it back. Between them each buffer cycles:
+// played, returned by MM_WOM_DONE, refilled, run through the effect stage, queued again.
+//
+// The player has one wave output, WAVE, whose cycle runs over the player's one decoder and one
+// effect stage: process-wide state that lives until the process ends.
 //
 // Invariants:
 // - A buffer is queued only when every change to it is finished; a queued buffer is never touched.
@@ -15,7 +18,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "decode/block_decoder.h"
+#include "audio/buffer_cycle.h"
 #include "platform/win32.h"
 
 struct WaveOutput {
@@ -24,9 +27,8 @@ struct WaveOutput {
   int16_t* buffer_b;
   WAVEHDR* header_a;          // describes buffer_a, prepared for device
   WAVEHDR* header_b;
-  uint8_t priming;            // the next refill primes the decoder
-  DecodeRequest decode_request;
-  int32_t samples_out;        // written by the decoder, read by nobody
+  BufferCycle cycle;          // the priming flag and the decode request, over the player's
+                              // decoder and effect stage
 };
 
 extern WaveOutput WAVE;
@@ -48,7 +50,8 @@ void wave_header_free(HWAVEOUT device, WAVEHDR* header);
 // be opened or the buffers cannot be set up.
 int wave_start(HWND window, int8_t effect_code, int8_t effect_level);
 
-// Refills the header's buffer from block (1,440 bytes, unscrambled in place); returns its samples.
+// Refills the header's buffer from block (1,440 bytes, unscrambled in place), without the effect;
+// returns its samples.
 int16_t* wave_refill(WAVEHDR* header, uint8_t* block);
 
 // Hands a refilled buffer back to the device.
@@ -60,9 +63,3 @@ void wave_stop(void);
 
 // 1 when header is one of the open device's two headers and the device has handed it back.
 int wave_header_returned(const WAVEHDR* header);
-
-// The refill without a device, for callers that run the buffer cycle themselves: starts a new
-// decoder stream with a priming refill next ...
-void wave_stream_start(void);
-// ... and refills samples (5,760) from block. Returns 1 when it holds decoded samples, 0 silent.
-int wave_refill_samples(int16_t* samples, uint8_t* block);

@@ -6,8 +6,7 @@
 
 #include <vector>
 
-#include "audio/wave_output.h"
-#include "effects/effect_stage.h"
+#include "audio/buffer_cycle.h"
 #include "payload/payload.h"
 
 static double now(void) {
@@ -34,17 +33,19 @@ int main(int argc, char** argv) {
   printf("%-24s %12s %12s %14s\n", "buffer = decode + effect", "mean us", "worst us", "of 360 ms");
   static int16_t samples[BLOCK_SAMPLES];
   static uint8_t block[BLOCK_BYTES];
+  static BlockDecoder decoder;
+  static EffectStage effect;
+  BufferCycle cycle;
+  buffer_cycle_init(&cycle, &decoder, &effect);
   for (const auto& c : CASES) {
     double total = 0, worst = 0;
     size_t buffers = 0;
     while (total < 2.0) {
-      effect_start((int8_t)c.code, 100);
-      wave_stream_start();
+      buffer_cycle_start(&cycle, (int8_t)c.code, 100);
       for (size_t k = 0; k < blocks; k++) {
         for (int i = 0; i < BLOCK_BYTES; i++) block[i] = bytes[PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES + k * BLOCK_BYTES + i];
         double t0 = now();
-        wave_refill_samples(samples, block);
-        effect_apply(samples, BUFFER_BYTES);
+        buffer_cycle_next(&cycle, samples, block);
         double t = now() - t0;
         total += t;
         if (t > worst) worst = t;

@@ -12,6 +12,8 @@ function(quira_embed target symbol file)
     "    .balign 16\n"
     "    .globl ${symbol}_begin\n"
     "    .globl ${symbol}_end\n"
+    "    .hidden ${symbol}_begin\n"
+    "    .hidden ${symbol}_end\n"
     "${symbol}_begin:\n"
     "    .incbin \"${file}\"\n"
     "${symbol}_end:\n"

@@ -28,6 +28,7 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${PROJECT_SOURCE_DIR}/scripts/fetch-mpg123.sh")
 
+set(QUIRA_MPG123_ARCHIVE "${_mpg123_prefix}/lib/libmpg123.a")
 add_library(mpg123_pinned STATIC IMPORTED GLOBAL)
 set_target_properties(mpg123_pinned PROPERTIES
   IMPORTED_LOCATION "${_mpg123_prefix}/lib/libmpg123.a"

@@ -8,9 +8,11 @@
 // Invariants:
 // - No read or write leaves the 1,440 bytes of the block: a frame whose own header declares a body
 //   reaching past the block's end is refused, and the block fails.
-// - The decoder state (library stream, header memory, last frame's samples) is process-wide and
-//   runs on from block to block; only block_decoder_reset starts a new stream.
-// - Nothing is allocated per block.
+// - The decoder state (library stream, header memory, last frame's samples) is one BlockDecoder
+//   record, passed by pointer, that runs on from block to block; only block_decoder_reset starts
+//   a new stream. Records are independent: two decoders may run in two threads at once.
+// - Nothing is allocated per block. A zeroed record is a decoder that has decoded nothing; its
+//   library handle is made at the first reset and released by block_decoder_close.
 #pragma once
 #include <stdint.h>
 
@@ -27,6 +29,20 @@ extern const uint32_t SYNC_WORDS[BLOCK_FORMATS];
 // Bytes from one frame to the next, by format index.
 extern const int32_t FRAME_STEP[BLOCK_FORMATS];
 
+struct mpg123_handle_struct;
+
+struct BlockDecoder {
+  mpg123_handle_struct* handle;  // made at the first reset
+  int32_t open;                  // the feed is open
+  int64_t fed;                   // bytes fed since the feed was opened
+  // Header memory of the current stream.
+  int32_t stream_known;          // a header has fixed layer and rate since the reset (0 at start)
+  int32_t stream_layer;          // 1, 2 or 3, fixed by the first header
+  int32_t stream_rate_index;     // sampling-frequency index, fixed by the first header
+  int32_t rate;                  // rate of the last frame decoded
+  int16_t previous[FRAME_SAMPLES];  // the last frame's samples, for a frame that yields none
+};
+
 // What a refill hands the decoder for one block.
 struct DecodeRequest {
   uint8_t* input;         // the block's first byte; unscrambled in place
@@ -36,15 +52,21 @@ struct DecodeRequest {
 };
 
 // Starts a new stream: clears the header memory and reopens the library's feed. Returns 1.
-int block_decoder_reset(void);
+int block_decoder_reset(BlockDecoder* decoder);
+
+// Releases the library's handle; the record is zero again afterwards.
+void block_decoder_close(BlockDecoder* decoder);
 
 // Decodes the ten frames of request->input into request->output. Returns 1 when all ten decoded;
 // 0 when the first header is none of SYNC_WORDS (block and output untouched) or a frame header is
 // refused (the frames before it are in the output and in the stream state).
-int block_decode(DecodeRequest* request);
+int block_decode(BlockDecoder* decoder, DecodeRequest* request);
+
+// XORs n bytes with SCRAMBLE_KEY in place: scrambles plain frames, unscrambles stored ones.
+void block_scramble(uint8_t* bytes, int32_t n);
 
 // Format index (0, 1, 2) of a block from its first four stored bytes, or -1. Reads a copy only.
 int block_format(const uint8_t first_bytes[4]);
 
 // Sampling rate (Hz) at which the last frame decoded, 0 before any.
-int32_t block_decoder_rate(void);
+int32_t block_decoder_rate(const BlockDecoder* decoder);

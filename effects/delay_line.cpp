@@ -19,10 +19,8 @@ const DelayPreset DELAY_PRESETS[DELAY_PRESET_COUNT] = {
     {1.0f, 0.4f, 0.2599f, 35.0f, 120.0f} // 16 rising echoes
 };
 
-DelayLineState DELAY_LINE;
-
-void delay_line_load(const DelayPreset& preset) {
-  DelayLineState& d = DELAY_LINE;
+void delay_line_load(DelayLineState* line, const DelayPreset& preset) {
+  DelayLineState& d = *line;
   d.preset = preset;
   d.span_samples = (int32_t)((double)preset.span_ms * 16.0);
   d.base_samples = (int32_t)((double)preset.base_ms * 16.0);

@@ -1,7 +1,8 @@
 // The delay line shared by the swept delay (codes 5 to 10) and the pitch shifter (codes 11 to 16).
 //
-// Both families read the same kind of preset and keep their state in the one DELAY_LINE record;
-// only one of them runs in a playback, and whichever set-up ran last owns the record. The line is
+// Both families read the same kind of preset and keep the line in one DelayLineState record (the
+// pitch shifter adds a PitchShifter record of its own); only one of them runs in a playback, and
+// whichever set-up ran last owns the line. Records are passed by pointer. The line is
 // sized for the longest preset (8,000 samples, half a second); a set-up clears only the part its
 // preset uses. Floats are stored as float32; sums are formed in double precision; conversions to
 // integers truncate toward zero.
@@ -43,23 +44,8 @@ struct DelayLineState {
   int32_t tap_newer;
   int32_t tap_older;
   float wet;             // last wet value before its conversion to an integer
-
-  // Pitch shifter only: a second tap pair and the cross-fade between the pairs.
-  int32_t tap_newer_2;
-  int32_t tap_older_2;
-  float gain_1;
-  float gain_2;
-  const float* curve_1;  // FADE_SINE or FADE_COSINE: what gain_1 follows during a cross-fade
-  const float* curve_2;
-  int32_t fade_count;    // samples of cross-fade still to come, 0 when none runs
-  int32_t pair_one_leads;
-  int32_t rising;
-  int32_t jump_interval;
-  int32_t jump_countdown;
 };
 
-extern DelayLineState DELAY_LINE;
-
-// Copies preset into DELAY_LINE and lays the line out for it: span and base in samples, the
-// active length (cleared to silence) and the two bounds. The families' set-ups start here.
-void delay_line_load(const DelayPreset& preset);
+// Copies preset into line and lays it out for it: span and base in samples, the active length
+// (cleared to silence) and the two bounds. The families' set-ups start here.
+void delay_line_load(DelayLineState* line, const DelayPreset& preset);

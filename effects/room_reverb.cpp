@@ -16,8 +16,6 @@ const ReverbPreset REVERB_PRESETS[REVERB_PRESET_COUNT] = {
 // Early-reflection weights of taps 0 to 7, the same for every room.
 static const int32_t TAP_WEIGHTS[REVERB_TAPS] = {5632, 5120, 4864, 4352, 4608, 4096, 1536, 1664};
 
-RoomReverb ROOM_REVERB;
-
 // The arithmetic is defined as 32-bit two's complement. Sums and products are formed in 64 bits
 // and reduced modulo 2^32 here, so that contrived input wraps as the 32-bit form would instead of
 // overflowing a signed int. The 64-bit forms themselves cannot overflow: every operand is a 32-bit
@@ -26,8 +24,8 @@ static inline int32_t wrap32(int64_t value) { return (int32_t)(uint32_t)(uint64_
 
 static inline int32_t q15(int64_t value) { return wrap32(value) >> 15; }
 
-void room_reverb_setup(int index) {
-  RoomReverb& r = ROOM_REVERB;
+void room_reverb_setup(RoomReverb* reverb, int index) {
+  RoomReverb& r = *reverb;
   memset(&r, 0, sizeof r);
   r.preset = REVERB_PRESETS[index];
   for (int k = 0; k < REVERB_COMBS; k++) {
@@ -37,8 +35,8 @@ void room_reverb_setup(int index) {
   }
 }
 
-int32_t room_reverb_process(int32_t v) {
-  RoomReverb& r = ROOM_REVERB;
+int32_t room_reverb_process(RoomReverb* reverb, int32_t v) {
+  RoomReverb& r = *reverb;
   const ReverbPreset& p = r.preset;
 
   r.tap_line[r.tap_position] = v;

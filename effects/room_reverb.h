@@ -7,7 +7,7 @@
 // Integer arithmetic with Q15 coefficients. Every product or sum of products is formed modulo
 // 2^32, exactly as a 32-bit register would hold it, and then shifted right arithmetically, which
 // rounds toward minus infinity. Nothing saturates; the effect stage's clip is the only one.
-// The state is one process-wide record sized for the largest room; room_reverb_setup empties it.
+// The state is one record sized for the largest room, passed by pointer; room_reverb_setup empties it.
 #pragma once
 #include <stdint.h>
 
@@ -46,11 +46,9 @@ struct RoomReverb {
   int32_t allpass_position;         // counts up through the all-pass length
 };
 
-extern RoomReverb ROOM_REVERB;
-
 // Loads REVERB_PRESETS[index] (0 to 3) and clears all memory.
-void room_reverb_setup(int index);
+void room_reverb_setup(RoomReverb* reverb, int index);
 
 // Feeds one input value (the effect stage passes a quarter of the sample) and returns one effect
 // value. Call once per sample in stream order.
-int32_t room_reverb_process(int32_t v);
+int32_t room_reverb_process(RoomReverb* reverb, int32_t v);

@@ -1,8 +1,8 @@
 #include "effects/swept_delay.h"
 
-void swept_delay_setup(int index) {
-  DelayLineState& d = DELAY_LINE;
-  delay_line_load(SWEPT_DELAY_PRESETS[index]);
+void swept_delay_setup(DelayLineState* line, int index) {
+  DelayLineState& d = *line;
+  delay_line_load(line, SWEPT_DELAY_PRESETS[index]);
   // One unit of increment moves the read point by 1/65,536 sample per sample.
   d.increment = (int32_t)((double)d.preset.rate * (double)65.536f);
   if (d.lower_bound < 0) return;  // a record too short to sweep; none of the presets
@@ -13,8 +13,8 @@ void swept_delay_setup(int index) {
   d.write_index = 0;
 }
 
-int32_t swept_delay_process(int32_t x) {
-  DelayLineState& d = DELAY_LINE;
+int32_t swept_delay_process(DelayLineState* line, int32_t x) {
+  DelayLineState& d = *line;
   if (d.length < 1) return 0;  // only after a failed set-up, which no preset causes
   uint32_t f = d.phase & 0xFFFFu;
   d.phase += (uint32_t)d.increment;

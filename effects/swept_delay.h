@@ -1,6 +1,6 @@
 // Swept delay, effect codes 5 to 10: fixed echoes, flangers, a chorus and a warble.
 //
-// The voice is written into DELAY_LINE and read back through two adjacent taps, interpolated by
+// The voice is written into the delay line and read back through two adjacent taps, interpolated by
 // the fraction of a 16.16 phase whose integer part is the newer tap's offset ahead of the write
 // slot. The phase moves by `increment` each sample and reverses once the offset has passed either
 // bound, so the delay sweeps in a triangle; part of the read is fed back with the input. A rate
@@ -12,7 +12,7 @@
 #include "effects/delay_line.h"
 
 // Loads SWEPT_DELAY_PRESETS[index] (0 to 5), derives the sweep and clears the line.
-void swept_delay_setup(int index);
+void swept_delay_setup(DelayLineState* line, int index);
 
 // Feeds one sample and returns the wet sample. Call once per sample in stream order.
-int32_t swept_delay_process(int32_t x);
+int32_t swept_delay_process(DelayLineState* line, int32_t x);

@@ -40,17 +40,17 @@ int64_t payload_block_count(int64_t payload_bytes) {
   return (bytes + BLOCK_BYTES - 1) / BLOCK_BYTES;
 }
 
-int payload_read_header(const char* path, PayloadInfo* info) {
+void payload_parse(PayloadInfo* info, int64_t file_length) {
   info->buffer_bytes = BUFFER_BYTES;
-  FILE* file = fopen(path, "rb");
-#ifndef _WIN32
-  // A directory opens here, and its seek end is no length: treat it as a file that did not open.
-  struct stat st;
-  if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
-    fclose(file);
-    file = NULL;
-  }
-#endif
+  info->payload_bytes = file_length - PAYLOAD_OFFSET;
+  info->effect_code = (int8_t)info->header.bytes[PAYLOAD_EFFECT_BYTE];
+  info->level_byte = info->header.bytes[PAYLOAD_LEVEL_BYTE];
+  info->total_seconds = payload_total_seconds(info->payload_bytes);
+}
+
+int payload_read_header(const CarrierFiles* files, const char* path, PayloadInfo* info) {
+  info->buffer_bytes = BUFFER_BYTES;
+  void* file = files->open(files->context, path);
   if (!file) {
     info->payload_bytes = 0;
     info->effect_code = 0;
@@ -58,16 +58,41 @@ int payload_read_header(const char* path, PayloadInfo* info) {
     info->total_seconds = 0;
     return 0;
   }
-  int64_t length = -1;
-  if (payload_seek(file, 0, SEEK_END) == 0) length = payload_tell(file);
+  int64_t length = files->length(file);
   if (length < 0) length = 0;
-  info->payload_bytes = length - PAYLOAD_OFFSET;
   // Header bytes that are not there (a short or missing payload) keep what they held.
-  if (payload_seek(file, PAYLOAD_OFFSET, SEEK_SET) == 0)
-    (void)fread(info->header.bytes, 1, PAYLOAD_HEADER_BYTES, file);
-  fclose(file);
-  info->effect_code = (int8_t)info->header.bytes[10];
-  info->level_byte = info->header.bytes[11];
-  info->total_seconds = payload_total_seconds(info->payload_bytes);
+  if (files->seek(file, PAYLOAD_OFFSET) == 0)
+    (void)files->read(file, info->header.bytes, PAYLOAD_HEADER_BYTES);
+  files->close(file);
+  payload_parse(info, length);
   return 1;
 }
+
+static void* stdio_open(void*, const char* path) {
+  FILE* file = fopen(path, "rb");
+#ifndef _WIN32
+  // A directory opens here, and its seek end is no length; a device or pipe has none either.
+  struct stat st;
+  if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
+    fclose(file);
+    file = NULL;
+  }
+#endif
+  return file;
+}
+
+static int stdio_seek(void* file, int64_t offset) {
+  return payload_seek((FILE*)file, offset, SEEK_SET) == 0 ? 0 : -1;
+}
+
+static size_t stdio_read(void* file, void* bytes, size_t n) { return fread(bytes, 1, n, (FILE*)file); }
+
+static int64_t stdio_length(void* file) {
+  if (payload_seek((FILE*)file, 0, SEEK_END) != 0) return -1;
+  return payload_tell((FILE*)file);
+}
+
+static void stdio_close(void* file) { fclose((FILE*)file); }
+
+const CarrierFiles CARRIER_FILES_STDIO = {0, stdio_open, stdio_seek, stdio_read, stdio_length,
+                                          stdio_close};

@@ -8,6 +8,7 @@
 // Sizes and offsets are 64-bit throughout, so a payload past 2 GiB is reckoned correctly rather
 // than wrapping a 32-bit length.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 enum {
@@ -16,7 +17,10 @@ enum {
   BLOCK_BYTES = 1440,           // one block: ten scrambled frames, 0.36 s
   BLOCK_SAMPLES = 5760,         // samples one block decodes to
   BUFFER_BYTES = 11520,         // one output buffer: BLOCK_SAMPLES signed 16-bit samples
-  PAYLOAD_BYTES_PER_SECOND = 4000
+  PAYLOAD_BYTES_PER_SECOND = 4000,
+  PAYLOAD_EFFECT_BYTE = 10,     // header byte holding the effect code
+  PAYLOAD_LEVEL_BYTE = 11,      // header byte holding the level byte
+  VOICE_RATE = 16000            // samples per second the player hands its device
 };
 
 struct PayloadHeader {
@@ -34,9 +38,30 @@ struct PayloadInfo {
   int32_t buffer_bytes;   // BUFFER_BYTES
 };
 
+// How the player reaches its carrier's bytes: a byte stream opened by name, positioned from the
+// start, read in order. CARRIER_FILES_STDIO is the file system; a host may hand the player
+// another (a carrier in memory, a file whose name is longer than the player keeps, a header
+// that says another effect).
+struct CarrierFiles {
+  void* context;
+  void* (*open)(void* context, const char* path);  // null when it cannot be opened
+  int (*seek)(void* file, int64_t offset);           // from the start; 0 on success
+  size_t (*read)(void* file, void* bytes, size_t n);
+  int64_t (*length)(void* file);                     // -1 when unknown
+  void (*close)(void* file);
+};
+
+// Regular files through stdio, opened "rb" with 64-bit seeks. Anything that is not a regular
+// file (a directory, a device, a pipe) counts as a file that did not open.
+extern const CarrierFiles CARRIER_FILES_STDIO;
+
 // Reads the carrier at path into info. Returns 1 when the file opened, 0 when it did not; a file
 // that cannot be opened reads as a carrier without payload (code 0, level byte 0, 0 seconds).
-int payload_read_header(const char* path, PayloadInfo* info);
+int payload_read_header(const CarrierFiles* files, const char* path, PayloadInfo* info);
+
+// Fills info from a file of file_length bytes whose first header_bytes header bytes (0 to 12)
+// were read into info->header.
+void payload_parse(PayloadInfo* info, int64_t file_length);
 
 // Message length for a payload of the given size: (payload - 12) x 0.00025 s, the constant held
 // in single precision and the product formed in double, plus one half, truncated. 0 when there

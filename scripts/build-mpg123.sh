@@ -20,7 +20,8 @@ prefix=$(cd "$prefix" && pwd)
 cflags="-O3 -funroll-all-loops -msse2 -mfpmath=sse -ffp-contract=off -fno-fast-math"
 host_opt=()
 case "$host" in
-  native) ;;
+  # Position-independent, so that it can go into the shared libquira as well as the static one.
+  native) cflags="$cflags -fPIC" ;;
   *mingw*)
     host_opt=(--host="$host")
     # The Windows player must fit in its fixed size: optimised for size, no unwind tables, one

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The decoder every case here runs on, as the player runs its one.
+BlockDecoder DECODER;
+
 using Block = std::vector<uint8_t>;
 
 struct Decoded {
@@ -24,11 +27,11 @@ struct Decoded {
 Decoded decode_straight(std::vector<Block> blocks) {
   Decoded run;
   run.samples.assign(blocks.size() * BLOCK_SAMPLES, 0);
-  block_decoder_reset();
+  block_decoder_reset(&DECODER);
   for (size_t k = 0; k < blocks.size(); k++) {
     int32_t samples_out = -1;
     DecodeRequest request = {blocks[k].data(), BLOCK_BYTES, &run.samples[k * BLOCK_SAMPLES], &samples_out};
-    run.decoded += block_decode(&request);
+    run.decoded += block_decode(&DECODER, &request);
   }
   return run;
 }
@@ -69,16 +72,16 @@ TEST(DecodeMedia, EveryAcceptedFormatGivesWholeBlocks) {
     auto blocks = carrier_blocks(media_path(std::string(FORMAT_CARRIERS[i]) + ".exe"));
     ASSERT_GT(blocks.size(), 10u) << FORMAT_CARRIERS[i];
     EXPECT_EQ(block_format(blocks[0].data()), i % 3);
-    block_decoder_reset();
+    block_decoder_reset(&DECODER);
     std::vector<int16_t> out(BLOCK_SAMPLES);
     for (size_t k = 0; k < blocks.size(); k++) {
       int32_t samples_out = -1;
       DecodeRequest request = {blocks[k].data(), BLOCK_BYTES, out.data(), &samples_out};
-      ASSERT_EQ(block_decode(&request), 1) << FORMAT_CARRIERS[i] << " block " << k;
+      ASSERT_EQ(block_decode(&DECODER, &request), 1) << FORMAT_CARRIERS[i] << " block " << k;
       ASSERT_EQ(samples_out, BLOCK_SAMPLES);
     }
     // Blocks of 8 kHz frames are handed on at their coded rate, not resampled.
-    EXPECT_EQ(block_decoder_rate(), rates[i % 3]) << FORMAT_CARRIERS[i];
+    EXPECT_EQ(block_decoder_rate(&DECODER), rates[i % 3]) << FORMAT_CARRIERS[i];
   }
 }
 
@@ -151,7 +154,7 @@ TEST(DecodeMedia, FirstHeaderOutsideTheThreeWordsLeavesAllUntouched) {
       0xFFF348C5,  // emphasis
       0x00000000,
   };
-  block_decoder_reset();
+  block_decoder_reset(&DECODER);
   for (uint32_t word : others) {
     Block block = original;
     put_header(block, 0, 144, word);
@@ -159,7 +162,7 @@ TEST(DecodeMedia, FirstHeaderOutsideTheThreeWordsLeavesAllUntouched) {
     std::vector<int16_t> out(BLOCK_SAMPLES, 1234);
     int32_t samples_out = -7;
     DecodeRequest request = {block.data(), BLOCK_BYTES, out.data(), &samples_out};
-    EXPECT_EQ(block_decode(&request), 0) << std::hex << word;
+    EXPECT_EQ(block_decode(&DECODER, &request), 0) << std::hex << word;
     EXPECT_TRUE(block == before);
     EXPECT_EQ(samples_out, -7);
     EXPECT_EQ(out, std::vector<int16_t>(BLOCK_SAMPLES, 1234));
@@ -171,16 +174,16 @@ TEST(DecodeMedia, RefusedHeaderInSeventhFrameKeepsSixFrames) {
   Decoded clean = decode_straight({blocks[0], blocks[1], blocks[2]});
   Block damaged = blocks[2];
   put_header(damaged, 6, 144, 0xFFF308C4);  // free format: refused
-  block_decoder_reset();
+  block_decoder_reset(&DECODER);
   std::vector<int16_t> out(BLOCK_SAMPLES, 1234);
   int32_t samples_out = -1;
   for (int k = 0; k < 2; k++) {
     DecodeRequest request = {blocks[(size_t)k].data(), BLOCK_BYTES, out.data(), &samples_out};
-    ASSERT_EQ(block_decode(&request), 1);
+    ASSERT_EQ(block_decode(&DECODER, &request), 1);
   }
   std::fill(out.begin(), out.end(), 1234);
   DecodeRequest request = {damaged.data(), BLOCK_BYTES, out.data(), &samples_out};
-  EXPECT_EQ(block_decode(&request), 0);
+  EXPECT_EQ(block_decode(&DECODER, &request), 0);
   EXPECT_EQ(samples_out, 3456);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 3456, clean.samples.begin() + 2 * BLOCK_SAMPLES));
   EXPECT_TRUE(std::all_of(out.begin() + 3456, out.end(), [](int16_t s) { return s == 1234; }));
@@ -194,11 +197,11 @@ TEST(DecodeMedia, SecondDecodeOfABlockFailsAndChangesNothing) {
   std::vector<int16_t> out(BLOCK_SAMPLES);
   int32_t samples_out = 0;
   DecodeRequest request = {block.data(), BLOCK_BYTES, out.data(), &samples_out};
-  block_decoder_reset();
-  ASSERT_EQ(block_decode(&request), 1);
+  block_decoder_reset(&DECODER);
+  ASSERT_EQ(block_decode(&DECODER, &request), 1);
   Block plain = block;
   std::vector<int16_t> first = out;
-  EXPECT_EQ(block_decode(&request), 0);
+  EXPECT_EQ(block_decode(&DECODER, &request), 0);
   EXPECT_TRUE(block == plain);
   EXPECT_TRUE(out == first);
   EXPECT_EQ(samples_out, BLOCK_SAMPLES);
@@ -213,12 +216,12 @@ TEST(DecodeMedia, BlockAfterPrimingEqualsFreshDecoderThroughBoth) {
     std::vector<int16_t> priming(BLOCK_SAMPLES), after(BLOCK_SAMPLES);
     int32_t samples_out;
     Block b15 = blocks[15], b16 = blocks[16];
-    block_decoder_reset();
+    block_decoder_reset(&DECODER);
     DecodeRequest p = {b15.data(), BLOCK_BYTES, priming.data(), &samples_out};
     DecodeRequest a = {b16.data(), BLOCK_BYTES, after.data(), &samples_out};
-    ASSERT_EQ(block_decode(&p), 1);
-    ASSERT_EQ(block_decode(&p), 0);  // the priming block's second decode, as the refill makes it
-    ASSERT_EQ(block_decode(&a), 1);
+    ASSERT_EQ(block_decode(&DECODER, &p), 1);
+    ASSERT_EQ(block_decode(&DECODER, &p), 0);  // the priming block's second decode, as the refill makes it
+    ASSERT_EQ(block_decode(&DECODER, &a), 1);
     Decoded fresh = decode_straight({blocks[15], blocks[16]});
     EXPECT_TRUE(std::equal(after.begin(), after.end(), fresh.samples.begin() + BLOCK_SAMPLES)) << name;
   }
@@ -263,7 +266,7 @@ TEST(DecodeHostile, DamagedBlocksNeverLeaveTheirBytes) {
   auto real = carrier_blocks(media_path("speech-32.exe"));
   std::vector<int16_t> out(BLOCK_SAMPLES);
   int32_t samples_out;
-  block_decoder_reset();
+  block_decoder_reset(&DECODER);
   for (int trial = 0; trial < 600; trial++) {
     auto block = std::make_unique<uint8_t[]>(BLOCK_BYTES);
     switch (trial % 4) {
@@ -287,7 +290,7 @@ TEST(DecodeHostile, DamagedBlocksNeverLeaveTheirBytes) {
         break;
     }
     DecodeRequest request = {block.get(), BLOCK_BYTES, out.data(), &samples_out};
-    int result = block_decode(&request);
+    int result = block_decode(&DECODER, &request);
     ASSERT_TRUE(result == 0 || result == 1);
   }
   // And the decoder still decodes real speech afterwards.

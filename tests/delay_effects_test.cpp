@@ -7,6 +7,7 @@
 
 #include "effects/pitch_shift.h"
 #include "effects/swept_delay.h"
+#include "tests/effect_records.h"
 
 namespace {
 
@@ -127,14 +128,14 @@ TEST(DelayLine, FirstWetSampleIsZeroForEveryPreset) {
 
 TEST(PitchShift, FadeTables) {
   pitch_shift_setup(0);
-  EXPECT_EQ(FADE_SINE[0], 0.0f);
-  EXPECT_EQ(FADE_COSINE[0], 1.0f);
-  EXPECT_EQ(FADE_SINE[1], 0.0081811398f);
-  EXPECT_EQ(FADE_COSINE[1], 0.99996656f);
-  EXPECT_EQ(FADE_SINE[96], 0.70710677f);
-  EXPECT_EQ(FADE_COSINE[96], 0.70710677f);
-  EXPECT_EQ(FADE_SINE[191], 0.99996656f);
-  EXPECT_EQ(FADE_COSINE[191], 0.0081811398f);
+  EXPECT_EQ(PITCH.fade_sine[0], 0.0f);
+  EXPECT_EQ(PITCH.fade_cosine[0], 1.0f);
+  EXPECT_EQ(PITCH.fade_sine[1], 0.0081811398f);
+  EXPECT_EQ(PITCH.fade_cosine[1], 0.99996656f);
+  EXPECT_EQ(PITCH.fade_sine[96], 0.70710677f);
+  EXPECT_EQ(PITCH.fade_cosine[96], 0.70710677f);
+  EXPECT_EQ(PITCH.fade_sine[191], 0.99996656f);
+  EXPECT_EQ(PITCH.fade_cosine[191], 0.0081811398f);
 }
 
 TEST(PitchShift, SetupDerivesTheWindowAndJumps) {
@@ -155,22 +156,22 @@ TEST(PitchShift, SetupDerivesTheWindowAndJumps) {
     const Row& r = rows[i];
     SCOPED_TRACE(testing::Message() << "code " << i + 11);
     EXPECT_EQ(d.increment, r.increment);
-    EXPECT_EQ(d.rising, r.rising);
+    EXPECT_EQ(PITCH.rising, r.rising);
     EXPECT_EQ(d.span_samples, r.span);
     EXPECT_EQ(d.base_samples, r.base);
     EXPECT_EQ(d.length, r.length);
     EXPECT_EQ(d.lower_bound, r.lower);
     EXPECT_EQ(d.upper_bound, r.upper);
-    EXPECT_EQ(d.jump_interval, r.interval);
+    EXPECT_EQ(PITCH.jump_interval, r.interval);
     EXPECT_EQ(d.tap_newer, r.rising ? r.lower : r.upper);
     EXPECT_EQ(d.tap_older, d.tap_newer);
-    EXPECT_EQ(d.tap_newer_2, 0);
-    EXPECT_EQ(d.gain_2, 0.0f);
+    EXPECT_EQ(PITCH.tap_newer_2, 0);
+    EXPECT_EQ(PITCH.gain_2, 0.0f);
 
     std::vector<int> jumps;
     for (int n = 0; n < 20000; n++) {
       pitch_shift_process(0);
-      if (d.fade_count == FADE_LENGTH) jumps.push_back(n);
+      if (PITCH.fade_count == FADE_LENGTH) jumps.push_back(n);
     }
     ASSERT_GE(jumps.size(), 3u);
     EXPECT_EQ(jumps[0], r.first_jump);
@@ -191,10 +192,10 @@ TEST(PitchShift, SoundingTapsStayInsideTheLine) {
     int32_t low = INT32_MAX, high = 0;
     auto age = [&](int32_t slot) { return (d.write_index - slot + d.length - 1) % d.length + 1; };
     for (int n = 0; n < 30000; n++) {
-      if (d.gain_1 != 0.0f) low = std::min({low, age(d.tap_newer), age(d.tap_older)});
-      if (d.gain_1 != 0.0f) high = std::max({high, age(d.tap_newer), age(d.tap_older)});
-      if (d.gain_2 != 0.0f) low = std::min({low, age(d.tap_newer_2), age(d.tap_older_2)});
-      if (d.gain_2 != 0.0f) high = std::max({high, age(d.tap_newer_2), age(d.tap_older_2)});
+      if (PITCH.gain_1 != 0.0f) low = std::min({low, age(d.tap_newer), age(d.tap_older)});
+      if (PITCH.gain_1 != 0.0f) high = std::max({high, age(d.tap_newer), age(d.tap_older)});
+      if (PITCH.gain_2 != 0.0f) low = std::min({low, age(PITCH.tap_newer_2), age(PITCH.tap_older_2)});
+      if (PITCH.gain_2 != 0.0f) high = std::max({high, age(PITCH.tap_newer_2), age(PITCH.tap_older_2)});
       pitch_shift_process(0);
     }
     EXPECT_EQ(low, shortest[i]) << "code " << i + 11;
@@ -207,14 +208,14 @@ TEST(PitchShift, CrossFadeFollowsSineAndCosine) {
   const DelayLineState& d = DELAY_LINE;
   for (int n = 0; n <= 641; n++) {
     // The gains this sample sounds with are those standing at its start.
-    if (n == 448) { EXPECT_EQ(d.gain_1, 1.0f); EXPECT_EQ(d.gain_2, 0.0f); }
-    if (n == 449) { EXPECT_EQ(d.gain_1, 0.99996656f); EXPECT_EQ(d.gain_2, 0.0081811398f); }
-    if (n == 639) { EXPECT_EQ(d.gain_1, 0.0081811398f); EXPECT_EQ(d.gain_2, 0.99996656f); }
-    if (n >= 640) { EXPECT_EQ(d.gain_1, 0.0f); EXPECT_EQ(d.gain_2, 1.0f); }
+    if (n == 448) { EXPECT_EQ(PITCH.gain_1, 1.0f); EXPECT_EQ(PITCH.gain_2, 0.0f); }
+    if (n == 449) { EXPECT_EQ(PITCH.gain_1, 0.99996656f); EXPECT_EQ(PITCH.gain_2, 0.0081811398f); }
+    if (n == 639) { EXPECT_EQ(PITCH.gain_1, 0.0081811398f); EXPECT_EQ(PITCH.gain_2, 0.99996656f); }
+    if (n >= 640) { EXPECT_EQ(PITCH.gain_1, 0.0f); EXPECT_EQ(PITCH.gain_2, 1.0f); }
     pitch_shift_process(0);
     if (n == 447) {
-      EXPECT_EQ(d.fade_count, FADE_LENGTH);
-      EXPECT_EQ(d.pair_one_leads, 0);
+      EXPECT_EQ(PITCH.fade_count, FADE_LENGTH);
+      EXPECT_EQ(PITCH.pair_one_leads, 0);
     }
   }
 }
@@ -230,7 +231,7 @@ TEST(PitchShift, FallingPairStandsOnEachBorrow) {
     EXPECT_EQ(d.phase, fraction[n]) << "sample " << n;
     EXPECT_EQ(d.tap_newer, newer[n]) << "sample " << n;
     EXPECT_EQ(d.tap_older, older[n]) << "sample " << n;
-    EXPECT_EQ(d.jump_countdown, countdown[n]) << "sample " << n;
+    EXPECT_EQ(PITCH.jump_countdown, countdown[n]) << "sample " << n;
     pitch_shift_process(0);
   }
   EXPECT_EQ(d.tap_newer, 3);

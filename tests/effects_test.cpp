@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "effects/delay_line.h"
-#include "effects/effect_names.h"
+#include "quira/quira.h"
 #include "effects/effect_stage.h"
 #include "effects/room_reverb.h"
+#include "tests/effect_records.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ TEST(EffectStage, BufferBoundariesMakeNoDifference) {
 TEST(EffectNames, OneUniqueNamePerCodeInItsFamily) {
   std::set<std::string> names;
   for (int code = 1; code <= EFFECT_CODE_MAX; code++) {
-    const EffectInfo* info = effect_info(code);
+    const QuiraEffect* info = quira_effect(code);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->code, code);
     std::string name = info->name;
@@ -154,21 +155,21 @@ TEST(EffectNames, OneUniqueNamePerCodeInItsFamily) {
     EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-"), std::string::npos) << name;
     EXPECT_STREQ(info->family, code <= 4 ? "reverb" : code <= 10 ? "swept-delay" : "pitch-shift");
     EXPECT_GT(strlen(info->description), 10u);
-    EXPECT_EQ(effect_find(info->name), code);
-    EXPECT_EQ(effect_find(std::to_string(code).c_str()), code);
+    EXPECT_EQ(quira_effect_find(info->name), code);
+    EXPECT_EQ(quira_effect_find(std::to_string(code).c_str()), code);
   }
-  EXPECT_EQ(effect_info(0), nullptr);
-  EXPECT_EQ(effect_info(17), nullptr);
-  EXPECT_EQ(effect_info(-1), nullptr);
+  EXPECT_EQ(quira_effect(0), nullptr);
+  EXPECT_EQ(quira_effect(17), nullptr);
+  EXPECT_EQ(quira_effect(-1), nullptr);
 }
 
 TEST(EffectNames, FindAcceptsNoneAndRejectsTheRest) {
-  EXPECT_EQ(effect_find("none"), 0);
-  EXPECT_EQ(effect_find("0"), 0);
-  EXPECT_EQ(effect_find("05"), 5);
+  EXPECT_EQ(quira_effect_find("none"), 0);
+  EXPECT_EQ(quira_effect_find("0"), 0);
+  EXPECT_EQ(quira_effect_find("05"), 5);
   for (const char* bad : {"", "17", "-1", "255", "1000", "0x5", "Echo", "echo ", " 5", "5a"})
-    EXPECT_EQ(effect_find(bad), -1) << '"' << bad << '"';
-  EXPECT_EQ(effect_find(nullptr), -1);
+    EXPECT_EQ(quira_effect_find(bad), -1) << '"' << bad << '"';
+  EXPECT_EQ(quira_effect_find(nullptr), -1);
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ TEST(PayloadLevel, LevelBytes) {
 TEST(PayloadRead, HeaderFieldsAndLength) {
   TempCarrier carrier(header_then(1440 * 181, 0xF5, 100));
   PayloadInfo info{};
-  ASSERT_EQ(payload_read_header(carrier.path.c_str(), &info), 1);
+  ASSERT_EQ(payload_read_header(&CARRIER_FILES_STDIO, carrier.path.c_str(), &info), 1);
   EXPECT_EQ(info.payload_bytes, 260652);
   EXPECT_EQ(info.total_seconds, 65);
   EXPECT_EQ(info.effect_code, -11);  // byte 245 read signed
@@ -98,7 +98,7 @@ TEST(PayloadRead, HeaderFieldsAndLength) {
 TEST(PayloadRead, CarrierWithoutPayloadReadsNoHeader) {
   TempCarrier carrier({});
   PayloadInfo info{};
-  ASSERT_EQ(payload_read_header(carrier.path.c_str(), &info), 1);
+  ASSERT_EQ(payload_read_header(&CARRIER_FILES_STDIO, carrier.path.c_str(), &info), 1);
   EXPECT_EQ(info.payload_bytes, 0);
   EXPECT_EQ(info.effect_code, 0);
   EXPECT_EQ(info.level_byte, 0);
@@ -110,7 +110,7 @@ TEST(PayloadRead, ShortHeaderKeepsUnreadBytes) {
   TempCarrier carrier(std::vector<uint8_t>(7, 0x11));
   PayloadInfo info{};
   for (uint8_t& b : info.header.bytes) b = 0x22;
-  ASSERT_EQ(payload_read_header(carrier.path.c_str(), &info), 1);
+  ASSERT_EQ(payload_read_header(&CARRIER_FILES_STDIO, carrier.path.c_str(), &info), 1);
   EXPECT_EQ(info.header.bytes[6], 0x11);
   EXPECT_EQ(info.header.bytes[7], 0x22);
   EXPECT_EQ(info.effect_code, 0x22);
@@ -122,7 +122,7 @@ TEST(PayloadRead, UnopenableFilesReadAsNoPayload) {
     PayloadInfo info{};
     info.effect_code = 5;
     info.total_seconds = 99;
-    EXPECT_EQ(payload_read_header(path, &info), 0) << path;
+    EXPECT_EQ(payload_read_header(&CARRIER_FILES_STDIO, path, &info), 0) << path;
     EXPECT_EQ(info.effect_code, 0);
     EXPECT_EQ(info.level_byte, 0);
     EXPECT_EQ(info.total_seconds, 0);
@@ -133,7 +133,7 @@ TEST(PayloadRead, UnopenableFilesReadAsNoPayload) {
 TEST(PayloadRead, FileShorterThanPlayer) {
   TempCarrier carrier({}, 1000);
   PayloadInfo info{};
-  ASSERT_EQ(payload_read_header(carrier.path.c_str(), &info), 1);
+  ASSERT_EQ(payload_read_header(&CARRIER_FILES_STDIO, carrier.path.c_str(), &info), 1);
   EXPECT_EQ(info.payload_bytes, 1000 - PAYLOAD_OFFSET);
   EXPECT_EQ(info.total_seconds, 0);
   EXPECT_EQ(info.effect_code, 0);

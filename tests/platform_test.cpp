@@ -13,7 +13,7 @@
 #include "platform/host.h"
 #include "res/resource.h"
 #include "tests/media.h"
-#include "tool/player_image.h"
+#include "quira/quira.h"
 
 namespace {
 
@@ -52,8 +52,9 @@ struct Harness {
 
   void run(const WaveDevice* device) {
     current = this;
-    std::span<const uint8_t> image = player_image();
-    HINSTANCE module = platform_module(image.data(), image.size(), "/nonexistent");
+    size_t image_size = 0;
+    const uint8_t* image = quira_player_image(&image_size);
+    HINSTANCE module = platform_module(image, image_size, "/nonexistent");
     platform_wave_device(device);
     DialogFace face = {};
     face.context = this;

@@ -23,7 +23,9 @@
 #include "res/resource.h"
 #include "tests/media.h"
 #include "tool/player_host.h"
-#include "tool/player_image.h"
+#include <span>
+
+#include "quira/quira.h"
 
 namespace {
 
@@ -142,7 +144,9 @@ namespace {
 void with_dialog(void (*body)(HWND dialog)) {
   static void (*run)(HWND) = nullptr;
   run = body;
-  std::span<const uint8_t> image = player_image();
+  size_t image_size = 0;
+  const uint8_t* image_bytes = quira_player_image(&image_size);
+  std::span<const uint8_t> image(image_bytes, image_size);
   HINSTANCE module = platform_module(image.data(), image.size(), "unused");
   DialogFace face = {};
   face.idle = [](void*, HWND dialog) {

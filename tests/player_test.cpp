@@ -79,7 +79,7 @@ struct Script {
                                                  },
                                                  &played)
                                            : nullptr;
-    player_host_run(carrier, device, &f);
+    player_host_run(HostCarrier{carrier}, device, &f);
   }
 };
 
@@ -200,7 +200,7 @@ TEST(PlayerMedia, StopHoldsResumeBacksUpStopTwiceRewinds) {
         s.after[13] = [](HWND d) {
           // The resume backed up one block: block 9 primed the decoder, block 10 is next.
           EXPECT_EQ(PLAYBACK.block_counter, 10);
-          EXPECT_EQ(ftello(PLAYBACK.carrier_file), payload_block_offset(10));
+          EXPECT_EQ(player_host_position(PLAYBACK.carrier_file), payload_block_offset(10));
           platform_click(d, IDC_STOP);
         };
         break;
@@ -218,7 +218,7 @@ TEST(PlayerMedia, StopHoldsResumeBacksUpStopTwiceRewinds) {
         platform_click(dialog, IDC_PLAY);  // from block 0, no back-up
         s.after[s.notifications + 1] = [](HWND d) {
           EXPECT_EQ(PLAYBACK.block_counter, 1);
-          EXPECT_EQ(ftello(PLAYBACK.carrier_file), payload_block_offset(1));
+          EXPECT_EQ(player_host_position(PLAYBACK.carrier_file), payload_block_offset(1));
           platform_key(d, VK_ESCAPE);
         };
         break;
@@ -387,14 +387,14 @@ TEST(PlayerMedia, PlaysExactlyWhatExportAsPlayedWrites) {
   Script s;
   MadeCarrier carrier(25, 0, 6, 80);
   s.run(carrier.path);
-  EXPECT_TRUE(s.played == player_host_capture(carrier.path));
+  EXPECT_TRUE(s.played == player_host_capture(HostCarrier{carrier.path}));
   EXPECT_EQ(s.played.size(), (2u + 25u) * BLOCK_SAMPLES);
 
   // The same over the device that writes a WAV file, against the tool's own export.
   std::string played = carrier.path + ".played.wav", exported = carrier.path + ".exported.wav";
   Script t;
   DialogFace face = t.face();
-  player_host_run(carrier.path, platform_wave_file(played.c_str()), &face);
+  player_host_run(HostCarrier{carrier.path}, platform_wave_file(played.c_str()), &face);
   std::string command = std::string(QUIRA_TOOL) + " export --as-played " + carrier.path + " -o " + exported;
   ASSERT_EQ(system(command.c_str()), 0);
   std::vector<uint8_t> from_device = read_bytes(played), from_tool = read_bytes(exported);
@@ -402,6 +402,19 @@ TEST(PlayerMedia, PlaysExactlyWhatExportAsPlayedWrites) {
   EXPECT_TRUE(from_device == from_tool);
   unlink(played.c_str());
   unlink(exported.c_str());
+
+  // Another effect through the player's file interface, which changes the header's bytes as the
+  // player reads them, against the library's player with the same choice: one of each family.
+  for (auto [code, level_byte] : {std::pair{0, 127}, {3, 20}, {9, 0}, {16, 200}}) {
+    SCOPED_TRACE(testing::Message() << "effect " << code << ", level byte " << level_byte);
+    command = std::string(QUIRA_TOOL) + " export --as-played --effect " + std::to_string(code) + " --level " +
+              std::to_string(level_byte) + " " + carrier.path + " -o " + exported;
+    ASSERT_EQ(system(command.c_str()), 0);
+    std::vector<int16_t> from_player = player_host_capture(HostCarrier{carrier.path, code, level_byte});
+    EXPECT_EQ(from_player.size(), s.played.size());
+    EXPECT_TRUE(samples_of(read_bytes(exported), 44) == from_player);
+    unlink(exported.c_str());
+  }
 }
 
 }  // namespace

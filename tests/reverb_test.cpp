@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "effects/room_reverb.h"
+#include "tests/effect_records.h"
 
 namespace {
 

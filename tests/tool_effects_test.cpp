@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/wave_output.h"
-#include "effects/effect_stage.h"
+#include "audio/buffer_cycle.h"
 #include "tests/media.h"
 
 namespace {
@@ -27,11 +26,13 @@ std::string temp_path(const char* suffix) {
 std::vector<int16_t> player_samples(const std::string& carrier, int8_t code, int8_t level) {
   auto blocks = carrier_blocks(carrier);
   std::vector<int16_t> samples(2 * BLOCK_SAMPLES, 0), buffer(BLOCK_SAMPLES);
-  effect_start(code, level);
-  wave_stream_start();
+  static BlockDecoder decoder;
+  static EffectStage effect;
+  BufferCycle cycle;
+  buffer_cycle_init(&cycle, &decoder, &effect);
+  buffer_cycle_start(&cycle, code, level);
   for (auto& block : blocks) {
-    wave_refill_samples(buffer.data(), block.data());
-    effect_apply(buffer.data(), BUFFER_BYTES);
+    buffer_cycle_next(&cycle, buffer.data(), block.data());
     samples.insert(samples.end(), buffer.begin(), buffer.end());
   }
   return samples;

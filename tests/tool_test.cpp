@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/wave_output.h"
+#include "audio/buffer_cycle.h"
 #include "tests/media.h"
 #include "tests/tool_run.h"
 
@@ -17,9 +17,13 @@ namespace {
 std::vector<int16_t> player_samples(const std::string& carrier) {
   auto blocks = carrier_blocks(carrier);
   std::vector<int16_t> samples(2 * BLOCK_SAMPLES, 0), buffer(BLOCK_SAMPLES);
-  wave_stream_start();
+  static BlockDecoder decoder;
+  static EffectStage dry;
+  BufferCycle cycle;
+  buffer_cycle_init(&cycle, &decoder, &dry);
+  buffer_cycle_start(&cycle, 0, 0);
   for (auto& block : blocks) {
-    wave_refill_samples(buffer.data(), block.data());
+    buffer_cycle_refill(&cycle, buffer.data(), block.data());
     samples.insert(samples.end(), buffer.begin(), buffer.end());
   }
   return samples;

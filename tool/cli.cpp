@@ -1,7 +1,7 @@
 // Command-line plumbing.
 #include "tool/cli.h"
 
-#include "effects/effect_names.h"
+#include "quira/quira.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -88,7 +88,7 @@ int parse_number(const std::string& command, const char* option, const std::stri
 }
 
 int parse_effect(const std::string& command, const std::string& text) {
-  int code = effect_find(text.c_str());
+  int code = quira_effect_find(text.c_str());
   if (code < 0) fail_usage(command + ": unknown effect '" + text + "' (see 'quira effects')");
   return code;
 }

@@ -1,71 +1,73 @@
 // quira export FILE -o OUT.wav [--as-played] [--dry] [--effect CODE|NAME] [--level BYTE]
 //
-// Without --as-played: the message as heard, from its first audible block to the end of the voice
-// (the header's voice mark) or of the last block, and then the effect's tail rung out until it
-// falls silent (at most TAIL_SECONDS), which the player would cut off.
-// With --as-played: exactly the samples the player plays from the start of playback to its natural
-// end: the player's own code is run here over a device that captures them. An effect or level
-// other than the header's is played from a scratch copy of the carrier whose header says so.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <optional>
+// Without --as-played: the message as heard (libquira's QuiraHeard): from its first audible block
+// to the end of the voice, then the effect's tail rung out. With --as-played: exactly the buffers
+// the player hands its sound device from the start of playback to its natural end (QuiraPlayer).
+// Either way the samples stream through a buffer at a time: memory does not grow with the message.
 #include <string>
-#include <vector>
 
-#include "effects/effect_stage.h"
 #include "tool/commands.h"
 #include "tool/output.h"
-#include "tool/player_host.h"
-#include "tool/playthrough.h"
-#include "tool/voice_mark.h"
 
 namespace {
 
-const int TAIL_SECONDS = 6;
-const int TAIL_BUFFERS = (TAIL_SECONDS * WAV_RATE + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
+// The start silence, then one buffer for every block.
+int64_t as_played_samples(const Carrier& carrier) {
+  return (2 + carrier.facts().blocks) * QUIRA_BUFFER_SAMPLES;
+}
 
-// A copy of a carrier with other effect and level bytes, removed when it goes out of scope.
-class ScratchCarrier {
- public:
-  ScratchCarrier(const std::string& source, int8_t code, uint8_t level_byte) {
-    const char* dir = getenv("TMPDIR");
-    path_ = std::string(dir && *dir ? dir : "/tmp") + "/quira-played-XXXXXX";
-    int fd = mkstemp(path_.data());
-    if (fd < 0) fail(path_, "cannot create a scratch file");
-    File out(fdopen(fd, "wb"));
-    File in(fopen(source.c_str(), "rb"));
-    if (!out || !in) fail(source, "cannot copy to a scratch file");
-    std::vector<uint8_t> chunk(1 << 16);
-    int64_t at = 0;
-    for (size_t n; (n = fread(chunk.data(), 1, chunk.size(), in.get())) > 0; at += (int64_t)n) {
-      for (int64_t i = 0; i < (int64_t)n; i++) {
-        if (at + i == PAYLOAD_OFFSET + 10) chunk[(size_t)i] = (uint8_t)code;
-        if (at + i == PAYLOAD_OFFSET + 11) chunk[(size_t)i] = level_byte;
-      }
-      if (fwrite(chunk.data(), 1, n, out.get()) != n) fail(path_, "cannot write a scratch file");
-    }
-    if (ferror(in.get())) fail(source, "read error");
-    if (fclose(out.release()) != 0) fail(path_, "cannot write a scratch file");
+struct PlayerRun {
+  const Carrier& carrier;
+  QuiraEffectChoice effect;
+  QuiraPlayer* player = nullptr;
+  int16_t buffer[QUIRA_BUFFER_SAMPLES];
+  int32_t at = QUIRA_BUFFER_SAMPLES;
+
+  PlayerRun(const Carrier& c, QuiraEffectChoice e) : carrier(c), effect(e) { rewind(); }
+  ~PlayerRun() { quira_player_free(player); }
+  void rewind() {
+    quira_player_free(player);
+    player = nullptr;
+    check_status(carrier.path(), quira_player_new(carrier.get(), &effect, &player));
+    check_status(carrier.path(), quira_player_start(player));
+    at = QUIRA_BUFFER_SAMPLES;
   }
-  ~ScratchCarrier() { unlink(path_.c_str()); }
-  ScratchCarrier(const ScratchCarrier&) = delete;
-  ScratchCarrier& operator=(const ScratchCarrier&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  int64_t read(int16_t* out, int64_t max) {
+    int64_t got = 0;
+    while (got < max) {
+      if (at == QUIRA_BUFFER_SAMPLES) {
+        int r = quira_player_next(player, buffer, nullptr);
+        check_status(carrier.path(), r < 0 ? r : QUIRA_OK);
+        if (r == 0) break;
+        at = 0;
+      }
+      int64_t n = QUIRA_BUFFER_SAMPLES - at < max - got ? QUIRA_BUFFER_SAMPLES - at : max - got;
+      std::copy(buffer + at, buffer + at + n, out + got);
+      at += (int32_t)n;
+      got += n;
+    }
+    return got;
+  }
 };
 
-// What the player plays of the carrier with the given effect bytes. The player keeps its own
-// file name in MAX_PATH characters; a longer path is played from a scratch copy too.
-std::vector<int16_t> export_as_played(const Carrier& carrier, int8_t code, uint8_t level_byte) {
-  if (code == carrier.info().effect_code && level_byte == carrier.info().level_byte &&
-      carrier.path().size() < MAX_PATH)
-    return player_host_capture(carrier.path());
-  ScratchCarrier scratch(carrier.path(), code, level_byte);
-  return player_host_capture(scratch.path());
-}
+struct HeardRun {
+  const Carrier& carrier;
+  QuiraEffectChoice effect;
+  QuiraHeard* heard = nullptr;
+
+  HeardRun(const Carrier& c, QuiraEffectChoice e) : carrier(c), effect(e) { rewind(); }
+  ~HeardRun() { quira_heard_close(heard); }
+  void rewind() {
+    quira_heard_close(heard);
+    heard = nullptr;
+    check_status(carrier.path(), quira_heard_open(carrier.get(), &effect, &heard));
+  }
+  int64_t read(int16_t* out, int64_t max) {
+    int64_t n = quira_heard_read(heard, out, max);
+    check_status(carrier.path(), n < 0 ? (int)n : QUIRA_OK);
+    return n;
+  }
+};
 
 }  // namespace
 
@@ -80,50 +82,26 @@ int command_export(Args& args) {
   if (dry && has_effect) fail_usage("export: --dry and --effect exclude each other");
 
   Carrier carrier(path);
-  int8_t code = carrier.info().effect_code;
-  uint8_t level_byte = carrier.info().level_byte;
-  if (has_effect) code = (int8_t)parse_effect("export", effect_text);
-  if (has_level) level_byte = (uint8_t)parse_number("export", "--level", level_text, 0, 255);
-  if (dry) code = 0;
+  QuiraEffectChoice effect = {carrier.facts().effect_code, carrier.facts().level_byte};
+  if (has_effect) effect.effect_code = parse_effect("export", effect_text);
+  if (has_level) effect.level_byte = parse_number("export", "--level", level_text, 0, 255);
+  if (dry) effect.effect_code = 0;
 
-  if (as_played) {
-    std::vector<int16_t> played = export_as_played(carrier, code, level_byte);
-    AtomicOutput out(out_path, path);
-    wav_write(out, played);
-    out.commit();
-    return EXIT_OK;
-  }
-
-  PlayEffect effect = {code, payload_effect_level(level_byte)};
-  std::vector<int16_t> samples;
-  samples.reserve((size_t)(carrier.block_count() + 2 + TAIL_BUFFERS) * BLOCK_SAMPLES);
-  size_t heard_end = 0;  // end of the message proper; the tail is trimmed after its last sound
-  playthrough_run(carrier, effect, TAIL_BUFFERS,
-                  [&](const int16_t* buffer, BufferKind kind) {
-                    if (kind != BufferKind::BLOCK && kind != BufferKind::TAIL) return true;
-                    if (kind == BufferKind::TAIL) {
-                      bool silent = true;
-                      for (int i = 0; i < BLOCK_SAMPLES && silent; i++) silent = buffer[i] == 0;
-                      if (silent) return false;
-                    }
-                    samples.insert(samples.end(), buffer, buffer + BLOCK_SAMPLES);
-                    if (kind != BufferKind::TAIL) heard_end = samples.size();
-                    return true;
-                  });
-  // A carrier made by `quira make` knows where its voice ends; the rest of the last block is
-  // padding. The export stops there, unless an effect plays, whose tail rings on past it.
-  std::optional<uint32_t> voice = voice_mark_read(carrier.info().header);
-  if (voice && *voice < heard_end) {
-    heard_end = *voice;
-    if (!effect_code_known(effect.code) || effect.level == 0) samples.resize(heard_end);
-  }
-  // Cut the tail after its last non-zero sample; the message itself keeps every sample.
-  size_t end = samples.size();
-  while (end > heard_end && samples[end - 1] == 0) end--;
-  samples.resize(end);
+  // A bound on the message as heard: every block after the priming one, and the longest tail.
+  const int64_t most = (carrier.facts().blocks + 17) * QUIRA_BUFFER_SAMPLES;
+  uint8_t probe[44];
+  if (!quira_wav_header(as_played ? as_played_samples(carrier) : most, probe))
+    fail(path, "the message is too long for a WAV file (4 GiB of samples)");
 
   AtomicOutput out(out_path, path);
-  wav_write(out, samples);
+  if (as_played) {
+    PlayerRun run(carrier, effect);
+    wav_write(out, {as_played_samples(carrier), as_played_samples(carrier),
+                    [&](int16_t* b, int64_t n) { return run.read(b, n); }, [&] { run.rewind(); }});
+  } else {
+    HeardRun run(carrier, effect);
+    wav_write(out, {-1, most, [&](int16_t* b, int64_t n) { return run.read(b, n); }, [&] { run.rewind(); }});
+  }
   out.commit();
   return EXIT_OK;
 }

@@ -1,81 +1,25 @@
 // quira make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]
 //
-// The recording is mixed to mono, resampled to 16 kHz, encoded as Layer III frames, laid ten to a
-// block, scrambled and put behind the player embedded in this tool.
-//
-// Alignment: the encoder delays its input by 576 samples and the decoder by 529 more, so input
-// sample i decodes at sample 1,105 + i. LEAD_SAMPLES zeros before the voice put its first sample
-// on the first sample of block 1 (block 0 is the priming block, never heard). N input samples give
-// ceil(N / 576) + 2 frames, so padding the input to 576 x (10k - 2) samples gives exactly 10k
-// frames: whole blocks, and the voice's end well inside the last one.
-//
-// Memory: the recording streams through in chunks; only the frames made (4,000 bytes a second of
-// voice) are held, so that they are all checked before anything is written.
+// The recording is read by libsndfile a chunk at a time and handed to libquira's maker, which
+// mixes, resamples, encodes, aligns and checks it, and lays the frames behind its player.
 #include <stdint.h>
 
 #include <string>
 #include <vector>
 
-#include "decode/block_decoder.h"
 #include "tool/commands.h"
-#include "tool/mpeg_encoder.h"
 #include "tool/output.h"
-#include "tool/player_image.h"
 #include "tool/progress.h"
-#include "tool/resampler.h"
 #include "tool/sound_input.h"
-#include "tool/voice_mark.h"
 
 namespace {
 
-const int VOICE_RATE = 16000;
-const int CODEC_DELAY = FRAME_SAMPLES + 529;           // encoder delay + decoder delay
-const int LEAD_SAMPLES = BLOCK_SAMPLES - CODEC_DELAY;  // 4,655
-const int DEFAULT_EFFECT_LEVEL = 64;                    // half effect, half voice
+const int DEFAULT_EFFECT_LEVEL = 64;  // half effect, half voice
 const size_t CHUNK_FRAMES = 16384;
 
-// Blocks for a stream of total input samples: the least k with 576 x (10k - 2) >= total.
-int64_t blocks_for(int64_t total) {
-  return (total + 2 * FRAME_SAMPLES + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
-}
-
-struct Encoded {
-  std::vector<uint8_t> frames;
-  uint32_t voice_samples;
-  int format;
+struct MakerCloser {
+  void operator()(QuiraMaker* maker) const { quira_maker_free(maker); }
 };
-
-Encoded encode(SoundInput& input, int kbps) {
-  MpegEncoder encoder(kbps);
-  Resampler resampler(input.rate(), VOICE_RATE);
-  Progress progress("make: encoding " + input.name(), input.frames());
-  std::vector<float> chunk(CHUNK_FRAMES), voice;
-  voice.reserve(CHUNK_FRAMES * 4);
-
-  std::vector<float> zeros(LEAD_SAMPLES, 0.0f);
-  encoder.encode(zeros.data(), zeros.size());
-  int64_t read = 0, voice_samples = 0;
-  for (size_t n; (n = input.read_mono(chunk.data(), chunk.size())) > 0;) {
-    read += (int64_t)n;
-    voice.clear();
-    resampler.process(chunk.data(), n, voice);
-    encoder.encode(voice.data(), voice.size());
-    voice_samples += (int64_t)voice.size();
-    progress.update(read);
-  }
-  voice.clear();
-  resampler.flush(voice);
-  encoder.encode(voice.data(), voice.size());
-  voice_samples += (int64_t)voice.size();
-  if (voice_samples == 0) fail(input.name(), "holds no samples");
-  if (voice_samples > (int64_t)UINT32_MAX - LEAD_SAMPLES) fail(input.name(), "too long for a carrier");
-
-  const int64_t total = LEAD_SAMPLES + voice_samples;
-  const int64_t blocks = blocks_for(total);
-  zeros.assign((size_t)(FRAME_SAMPLES * (FRAMES_PER_BLOCK * blocks - 2) - total), 0.0f);
-  encoder.encode(zeros.data(), zeros.size());
-  return {encoder.finish(blocks * FRAMES_PER_BLOCK), (uint32_t)voice_samples, encoder.format()};
-}
 
 }  // namespace
 
@@ -96,23 +40,35 @@ int command_make(Args& args) {
   refuse_existing(out_path, force);
 
   SoundInput input(in_path);
+  QuiraMakeOptions options = {code, level, std::stoi(bitrate_text)};
+  QuiraMaker* raw = nullptr;
+  int status = quira_maker_new(input.rate(), input.channels(), &options, &raw);
+  std::unique_ptr<QuiraMaker, MakerCloser> maker(raw);
+  check_status(input.name(), status);
+
   AtomicOutput out(out_path, in_path);
-  Encoded encoded = encode(input, std::stoi(bitrate_text));
+  Progress progress("make: encoding " + input.name(), input.frames());
+  std::vector<float> chunk(CHUNK_FRAMES * (size_t)input.channels());
+  int64_t read = 0;
+  for (size_t n; (n = input.read_frames(chunk.data(), CHUNK_FRAMES)) > 0;) {
+    read += (int64_t)n;
+    check_status(input.name(), quira_maker_write(maker.get(), chunk.data(), (int64_t)n));
+    progress.update(read);
+  }
+  status = quira_maker_finish(maker.get());
+  if (status == QUIRA_ERR_NO_SAMPLES && read > 0)
+    fail(input.name(), "holds " + std::to_string(read) + " sample(s) at " + std::to_string(input.rate()) +
+                           " Hz, too few to give one sample at 16 kHz");
+  check_status(input.name(), status);
+  if (int64_t bad = quira_maker_nonfinite(maker.get()))
+    note(input.name() + ": " + std::to_string(bad) + " sample(s) that were not numbers were made silent");
 
-  PayloadHeader header{};
-  voice_mark_write(header, encoded.voice_samples);
-  header.bytes[10] = (uint8_t)code;
-  header.bytes[11] = (uint8_t)(127 - level);  // the player's level is 127 - byte, as a signed byte
-
-  std::span<const uint8_t> player = player_image();
-  out.write(player.data(), player.size());
-  out.write(header.bytes, PAYLOAD_HEADER_BYTES);
-  // Blocks of 72-byte frames leave their last 720 bytes unused: zero.
-  const size_t frame_bytes = (size_t)FRAME_STEP[encoded.format] * FRAMES_PER_BLOCK;
-  uint8_t block[BLOCK_BYTES] = {0};
-  for (size_t at = 0; at < encoded.frames.size(); at += frame_bytes) {
-    for (size_t i = 0; i < frame_bytes; i++) block[i] = encoded.frames[at + i] ^ SCRAMBLE_KEY;
-    out.write(block, BLOCK_BYTES);
+  std::vector<uint8_t> bytes(1 << 16);
+  const int64_t size = quira_maker_size(maker.get());
+  for (int64_t at = 0; at < size;) {
+    int64_t n = quira_maker_read(maker.get(), at, bytes.data(), (int64_t)bytes.size());
+    out.write(bytes.data(), (size_t)n);
+    at += n;
   }
   out.commit();
   return EXIT_OK;

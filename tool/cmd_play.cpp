@@ -15,16 +15,12 @@
 int command_play(Args& args) {
   std::string path = args.single_operand("FILE");
   Carrier carrier(path);  // refuses what is not a carrier before anything plays
-  // The player keeps its own file name in MAX_PATH characters and would read a cut one.
-  if (path.size() >= MAX_PATH)
-    fail(path, "the path is too long for the player (" + std::to_string(MAX_PATH - 1) +
-                   " characters at most)");
 
   bool interactive = isatty(STDIN_FILENO);
   std::string message;
   {
     TerminalFace face(interactive, platform_wave_alsa_failure);
-    player_host_run(path, platform_wave_alsa(), face.face());
+    player_host_run(HostCarrier{path}, platform_wave_alsa(), face.face());
     message = face.message();
   }
   if (!interactive && !message.empty()) fail(path, message, EXIT_NO_DEVICE);

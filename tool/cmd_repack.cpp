@@ -1,11 +1,9 @@
 // quira repack OLD.exe -o NEW.exe [--force]: the same payload, byte for byte, behind the player
-// embedded in this tool, whatever stood in front of it before.
+// built into libquira, whatever stood in front of it before.
 #include <string>
 
-#include "tool/carrier.h"
 #include "tool/commands.h"
 #include "tool/output.h"
-#include "tool/player_image.h"
 
 int command_repack(Args& args) {
   std::string out_path;
@@ -16,14 +14,18 @@ int command_repack(Args& args) {
 
   Carrier carrier(path);
   AtomicOutput out(out_path, path);
-  std::span<const uint8_t> player = player_image();
-  out.write(player.data(), player.size());
+  size_t image_size = 0;
+  const uint8_t* image = quira_player_image(&image_size);
+  out.write(image, image_size);
   uint8_t chunk[65536];
-  for (int64_t at = PAYLOAD_OFFSET;;) {
-    size_t n = carrier.read_at(at, chunk, sizeof chunk);
+  // The payload, read through the same carrier: everything from the player's end to the file's.
+  const int64_t end = QUIRA_PAYLOAD_OFFSET + carrier.facts().payload_bytes;
+  for (int64_t at = QUIRA_PAYLOAD_OFFSET; at < end;) {
+    int64_t n = quira_carrier_read(carrier.get(), at, chunk, (int32_t)sizeof chunk);
+    if (n < 0) fail(path, "read error");
     if (n == 0) break;
-    out.write(chunk, n);
-    at += (int64_t)n;
+    out.write(chunk, (size_t)n);
+    at += n;
   }
   out.commit();
   return EXIT_OK;

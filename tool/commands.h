@@ -1,6 +1,7 @@
 // The quira commands. Each takes the arguments after its name and returns an exit code; errors
 // are thrown as ToolError (tool/cli.h).
 #pragma once
+#include "tool/carrier.h"
 #include "tool/cli.h"
 
 int command_info(Args& args);

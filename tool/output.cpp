@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "quira/quira.h"
 #include "tool/cli.h"
 
 // The temporary file being written, for the signal handler: an interrupted command must not leave
@@ -93,33 +94,48 @@ void refuse_existing(const std::string& target, bool force) {
   if (!force && target != "-" && lstat(target.c_str(), &st) == 0) fail(target, "exists (use --force to replace it)");
 }
 
-static void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; i++) out.push_back((uint8_t)(value >> (8 * i)));
+bool AtomicOutput::seekable() const {
+  return !to_stdout_ || lseek(fileno(file_), 0, SEEK_CUR) >= 0;
 }
 
-void wav_write(AtomicOutput& out, const std::vector<int16_t>& samples) {
-  const uint64_t data_bytes = samples.size() * 2;
-  if (data_bytes > 0xFFFFFFFFull - 36) fail(out.target(), "too long for a WAV file");
-  std::vector<uint8_t> header;
-  header.insert(header.end(), {'R', 'I', 'F', 'F'});
-  put_le(header, (uint32_t)(36 + data_bytes), 4);
-  header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  put_le(header, 16, 4);            // PCM format record
-  put_le(header, 1, 2);             // PCM
-  put_le(header, 1, 2);             // mono
-  put_le(header, WAV_RATE, 4);
-  put_le(header, WAV_RATE * 2, 4);  // bytes per second
-  put_le(header, 2, 2);             // block alignment
-  put_le(header, 16, 2);            // bits per sample
-  header.insert(header.end(), {'d', 'a', 't', 'a'});
-  put_le(header, (uint32_t)data_bytes, 4);
-  out.write(header.data(), header.size());
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  out.write(samples.data(), data_bytes);
-#else
-  std::vector<uint8_t> bytes;
-  bytes.reserve(data_bytes);
-  for (int16_t s : samples) put_le(bytes, (uint16_t)s, 2);
-  out.write(bytes.data(), bytes.size());
+void AtomicOutput::write_at(int64_t offset, const void* data, size_t bytes) {
+  const std::string name = to_stdout_ ? "-" : target_;
+  off_t end = ftello(file_);
+  if (fflush(file_) != 0 || end < 0 || fseeko(file_, offset, SEEK_SET) != 0) fail(name, strerror(errno));
+  write(data, bytes);
+  if (fflush(file_) != 0 || fseeko(file_, end, SEEK_SET) != 0) fail(name, strerror(errno));
+}
+
+void wav_write(AtomicOutput& out, const WavSource& source) {
+  const std::string name = out.target();
+  uint8_t header[44];
+  if (!quira_wav_header(source.samples >= 0 ? source.samples : source.most_samples, header))
+    fail(name, "the message is too long for a WAV file (4 GiB)");
+  std::vector<int16_t> buffer(QUIRA_BUFFER_SAMPLES * 4);
+  auto count = [&]() {
+    int64_t total = 0;
+    for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0;) total += n;
+    source.rewind();
+    return total;
+  };
+  int64_t samples = source.samples;
+  bool patch = false;
+  if (samples < 0) {
+    if (out.seekable()) patch = true;
+    else samples = count();
+  }
+  quira_wav_header(patch ? 0 : samples, header);
+  out.write(header, sizeof header);
+  int64_t written = 0;
+  for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0; written += n) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (int64_t i = 0; i < n; i++) buffer[i] = (int16_t)__builtin_bswap16((uint16_t)buffer[i]);
 #endif
+    out.write(buffer.data(), (size_t)n * 2);
+  }
+  if (!patch && written != samples) fail(name, "the message changed while it was written");
+  if (patch) {
+    quira_wav_header(written, header);
+    out.write_at(0, header, sizeof header);
+  }
 }

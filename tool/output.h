@@ -4,10 +4,11 @@
 #pragma once
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "tool/carrier.h"
+#include <stdio.h>
 
 class AtomicOutput {
  public:
@@ -19,6 +20,9 @@ class AtomicOutput {
   AtomicOutput& operator=(const AtomicOutput&) = delete;
 
   void write(const void* data, size_t bytes);
+  // Whether written bytes can be rewritten (a file, not a pipe), and rewriting them.
+  bool seekable() const;
+  void write_at(int64_t offset, const void* data, size_t bytes);
   // Flushes, syncs and renames the temporary file to the target.
   void commit();
   const std::string& target() const { return target_; }
@@ -34,7 +38,14 @@ class AtomicOutput {
 // Unless force, an existing target is an error ("exists (use --force)"), checked before any work.
 void refuse_existing(const std::string& target, bool force);
 
-enum { WAV_RATE = 16000 };
-
-// Writes samples as a canonical 44-byte-header WAV file, mono, 16-bit, at WAV_RATE.
-void wav_write(AtomicOutput& out, const std::vector<int16_t>& samples);
+// Writes a WAV file (16 kHz, mono, 16-bit) of the samples read() gives, a buffer at a time until it
+// gives 0. samples is their number when known before they are made, else -1: then the header is
+// written last, over a placeholder, or, where the output cannot be rewritten, read() is run twice
+// (rewind() starts it again) to count them first. Refuses a message too long for a WAV file.
+struct WavSource {
+  int64_t samples;                           // -1 when not known in advance
+  int64_t most_samples;                      // a bound on their number
+  std::function<int64_t(int16_t*, int64_t)> read;
+  std::function<void()> rewind;
+};
+void wav_write(AtomicOutput& out, const WavSource& source);

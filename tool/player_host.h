@@ -2,6 +2,10 @@
 // dialog procedure, playback control, wave output and core as the executable, with the resources
 // of the embedded player and the carrier as its own file. Nothing of the carrier's front part is
 // run or even read as code.
+//
+// The player reaches the carrier through its file interface, pointed here at the file itself:
+// a path of any length works, and a header may be made to say another effect and level without
+// any copy of the carrier.
 #pragma once
 #include <stdint.h>
 
@@ -10,11 +14,20 @@
 
 #include "platform/host.h"
 
-// Plays the carrier at path as the player does when started: from WM_INITDIALOG until the dialog
-// closes. The process-wide player state starts at zero, as in a new process. The face decides
-// when the dialog closes; device null means a system without sound output.
-void player_host_run(const std::string& path, const WaveDevice* device, const DialogFace* face);
+struct HostCarrier {
+  std::string path;
+  int effect_code = -1;  // 0 to 255 replaces header byte 10 as the player reads it; -1 keeps it
+  int level_byte = -1;   // likewise header byte 11
+};
+
+// Plays the carrier as the player does when started: from WM_INITDIALOG until the dialog closes.
+// The process-wide player state starts at zero, as in a new process. The face decides when the
+// dialog closes; device null means a system without sound output.
+void player_host_run(const HostCarrier& carrier, const WaveDevice* device, const DialogFace* face);
 
 // Plays the carrier from start to its natural end on a device that captures every sample the
 // player plays, and closes the dialog then. Returns the samples.
-std::vector<int16_t> player_host_capture(const std::string& path);
+std::vector<int16_t> player_host_capture(const HostCarrier& carrier);
+
+// The read position of a carrier file the hosted player opened (PLAYBACK.carrier_file).
+int64_t player_host_position(const void* file);

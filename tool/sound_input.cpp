@@ -83,19 +83,8 @@ void SoundFileCloser::operator()(SNDFILE* file) const {
 
 SoundInput::~SoundInput() = default;
 
-size_t SoundInput::read_mono(float* out, size_t max) {
-  interleaved_.resize(max * (size_t)channels_);
-  sf_count_t got = sf_readf_float(file_.get(), interleaved_.data(), (sf_count_t)max);
+size_t SoundInput::read_frames(float* out, size_t max) {
+  sf_count_t got = sf_readf_float(file_.get(), out, (sf_count_t)max);
   if (got <= 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR) fail(name_, std::string("cannot be read: ") + sf_strerror(file_.get()));
-  if (got <= 0) return 0;
-  if (channels_ == 1) {
-    memcpy(out, interleaved_.data(), (size_t)got * sizeof(float));
-  } else {
-    for (sf_count_t i = 0; i < got; i++) {
-      double sum = 0;
-      for (int c = 0; c < channels_; c++) sum += interleaved_[(size_t)(i * channels_ + c)];
-      out[i] = (float)(sum / channels_);
-    }
-  }
-  return (size_t)got;
+  return got <= 0 ? 0 : (size_t)got;
 }

@@ -1,5 +1,5 @@
 // A recording to make a carrier from, read by libsndfile (WAV, FLAC, Ogg Vorbis, AIFF and the rest
-// of what it reads) at its own rate and mixed down to mono, the mean of its channels.
+// of what it reads) at its own rate, its channels interleaved, full scale +-1.
 //
 // A file is read as it goes, a chunk at a time. Standard input ("-") is read whole into memory
 // first: most formats need to seek, which a pipe cannot.
@@ -31,15 +31,14 @@ class SoundInput {
   // Length in sample frames, as the file declares it.
   int64_t frames() const { return frames_; }
 
-  // Reads up to max frames, mixed to mono, into out (full scale +-1). Returns how many, 0 at the end.
-  size_t read_mono(float* out, size_t max);
+  // Reads up to max frames into out (room for max x channels). Returns how many, 0 at the end.
+  size_t read_frames(float* out, size_t max);
 
  private:
   struct Memory;
   std::string name_;
   std::unique_ptr<Memory> memory_;  // standard input's bytes, for the virtual reader; outlives file_
   std::unique_ptr<sf_private_tag, SoundFileCloser> file_;
-  std::vector<float> interleaved_;
   int rate_ = 0;
   int channels_ = 0;
   int64_t frames_ = 0;

@@ -86,6 +86,10 @@ QUIRA_API int quira_carrier_open_memory(const void* bytes, size_t size, QuiraCar
 QUIRA_API int quira_carrier_open_source(const QuiraSource* source, QuiraCarrier** carrier);
 QUIRA_API void quira_carrier_close(QuiraCarrier* carrier);
 
+/* The carrier's raw bytes: up to n at offset into buffer. Returns how many (0 at the end), or -1
+ * on a read error. */
+QUIRA_API int64_t quira_carrier_read(QuiraCarrier* carrier, int64_t offset, void* buffer, int32_t n);
+
 /* What the header says, without decoding anything. */
 typedef struct QuiraHeaderFacts {
   int64_t payload_bytes;      /* file length less the player */

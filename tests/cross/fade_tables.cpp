@@ -25,11 +25,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "fade_tables: usage: fade_tables OUT.bin\n");
     return 1;
   }
-  pitch_shift_setup(0);
+  static DelayLineState line;
+  static PitchShifter shifter;
+  pitch_shift_setup(&line, &shifter, 0);
   static uint8_t bytes[2 * FADE_LENGTH * 4];
   for (int i = 0; i < FADE_LENGTH; i++) {
-    put_float(bytes + 4 * i, FADE_SINE[i]);
-    put_float(bytes + 4 * (FADE_LENGTH + i), FADE_COSINE[i]);
+    put_float(bytes + 4 * i, shifter.fade_sine[i]);
+    put_float(bytes + 4 * (FADE_LENGTH + i), shifter.fade_cosine[i]);
   }
   FILE* out = fopen(argv[1], "wb");
   if (!out) {

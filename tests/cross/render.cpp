@@ -24,16 +24,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "audio/wave_output.h"
-#include "effects/effect_stage.h"
+#include "audio/buffer_cycle.h"
 #include "payload/payload.h"
 
-#ifdef _WIN32
-#define render_seek _fseeki64
-#else
-#define render_seek fseeko
-#endif
-
+static BlockDecoder DECODER;
+static EffectStage EFFECT;
+static BufferCycle CYCLE;
 static uint8_t block[BLOCK_BYTES];
 static int16_t samples[BLOCK_SAMPLES];
 static uint8_t out_bytes[BUFFER_BYTES];
@@ -62,29 +58,29 @@ static int render(const char* carrier, const char* code_text, const char* level_
   if (!parse_number(level_text, 0, 255, &level_byte))
     return fail("level byte must be a number from 0 to 255", level_text);
 
-  FILE* in = fopen(carrier, "rb");
+  const CarrierFiles* files = &CARRIER_FILES_STDIO;
+  void* in = files->open(files->context, carrier);
   if (!in) return fail("cannot open carrier", carrier);
   FILE* out = fopen(out_path, "wb");
   if (!out) {
-    fclose(in);
+    files->close(in);
     return fail("cannot create output", out_path);
   }
 
-  effect_start((int8_t)code, payload_effect_level((uint8_t)level_byte));
-  wave_stream_start();
+  if (!CYCLE.decoder) buffer_cycle_init(&CYCLE, &DECODER, &EFFECT);
+  buffer_cycle_start(&CYCLE, (int8_t)code, payload_effect_level((uint8_t)level_byte));
   memset(block, 0, sizeof block);
   // The player positions at the first block once and then reads on from block to block.
-  if (render_seek(in, payload_block_offset(0), SEEK_SET) != 0) {
-    fclose(in);
+  if (files->seek(in, payload_block_offset(0)) != 0) {
+    files->close(in);
     fclose(out);
     return fail("cannot seek to the first block", carrier);
   }
   int64_t buffers = 0;
   for (;;) {
-    size_t got = fread(block, 1, BLOCK_BYTES, in);
+    size_t got = files->read(in, block, BLOCK_BYTES);
     if (got == 0) break;
-    wave_refill_samples(samples, block);
-    effect_apply(samples, BUFFER_BYTES);
+    buffer_cycle_next(&CYCLE, samples, block);
     // Byte by byte, so the file is little-endian whatever the machine.
     for (int i = 0; i < BLOCK_SAMPLES; i++) {
       uint16_t s = (uint16_t)samples[i];
@@ -92,16 +88,14 @@ static int render(const char* carrier, const char* code_text, const char* level_
       out_bytes[2 * i + 1] = (uint8_t)(s >> 8);
     }
     if (fwrite(out_bytes, 1, BUFFER_BYTES, out) != BUFFER_BYTES) {
-      fclose(in);
+      files->close(in);
       fclose(out);
       return fail("cannot write output", out_path);
     }
     buffers++;
   }
-  int read_error = ferror(in);
-  fclose(in);
+  files->close(in);
   if (fclose(out) != 0) return fail("cannot write output", out_path);
-  if (read_error) return fail("read error in carrier", carrier);
   if (buffers == 0) return fail("carrier has no payload blocks", carrier);
   return 0;
 }

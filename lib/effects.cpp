@@ -1,8 +1,14 @@
-#include "effects/effect_names.h"
-
+// The voice effects by name: one row per effect code 1 to QUIRA_EFFECT_CODE_MAX, in code order: a
+// short unique lower-case name without spaces, the family, and how it sounds. Code 0 is no effect
+// and has no row. Whether a code plays is the effect stage's to say; these rows only name them.
 #include <string.h>
 
-const EffectInfo EFFECT_NAMES[EFFECT_CODE_MAX] = {
+#include "effects/effect_stage.h"
+#include "quira/quira.h"
+
+static_assert(QUIRA_EFFECT_CODE_MAX == EFFECT_CODE_MAX, "one effect table for the library and the stage");
+
+static const QuiraEffect EFFECT_NAMES[EFFECT_CODE_MAX] = {
     {1, "small-room", "reverb", "reverberation of a small room"},
     {2, "medium-room", "reverb", "reverberation of a medium room"},
     {3, "large-room", "reverb", "reverberation of a large room"},
@@ -21,12 +27,12 @@ const EffectInfo EFFECT_NAMES[EFFECT_CODE_MAX] = {
     {16, "rising-echoes", "pitch-shift", "echoes 120 ms behind, each a major third higher"},
 };
 
-const EffectInfo* effect_info(int code) {
+const QuiraEffect* quira_effect(int code) {
   if (code < 1 || code > EFFECT_CODE_MAX) return nullptr;
   return &EFFECT_NAMES[code - 1];
 }
 
-int effect_find(const char* text) {
+int quira_effect_find(const char* text) {
   if (!text || !*text) return -1;
   if (strcmp(text, "none") == 0) return 0;
   if (strspn(text, "0123456789") == strlen(text)) {
@@ -35,7 +41,7 @@ int effect_find(const char* text) {
     for (const char* c = text; *c; c++) code = code * 10 + (*c - '0');
     return code <= EFFECT_CODE_MAX ? code : -1;
   }
-  for (const EffectInfo& effect : EFFECT_NAMES)
+  for (const QuiraEffect& effect : EFFECT_NAMES)
     if (strcmp(text, effect.name) == 0) return effect.code;
   return -1;
 }

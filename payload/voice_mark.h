@@ -11,12 +11,10 @@
 #pragma once
 #include <stdint.h>
 
-#include <optional>
-
 #include "payload/payload.h"
 
 // Writes the mark for a voice of the given length into header bytes 0-9.
-void voice_mark_write(PayloadHeader& header, uint32_t voice_samples);
+void voice_mark_write(PayloadHeader* header, uint32_t voice_samples);
 
-// The voice length from a header's mark, or nothing when the header carries none.
-std::optional<uint32_t> voice_mark_read(const PayloadHeader& header);
+// 1 with the voice length in *voice_samples when the header carries a mark, else 0.
+int voice_mark_read(const PayloadHeader* header, uint32_t* voice_samples);

@@ -1,0 +1,120 @@
+// Opening carriers from a path, memory or a caller's reader; reading them at an offset.
+#include "lib/carrier.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int64_t memory_read_at(void* context, int64_t offset, void* buffer, int32_t n) {
+  const QuiraCarrier* c = (const QuiraCarrier*)context;
+  if (offset >= c->source.size) return 0;
+  int64_t take = c->source.size - offset < n ? c->source.size - offset : n;
+  memcpy(buffer, c->memory + offset, (size_t)take);
+  return take;
+}
+
+static int64_t file_read_at(void* context, int64_t offset, void* buffer, int32_t n) {
+  const QuiraCarrier* c = (const QuiraCarrier*)context;
+  int64_t got = 0;
+  while (got < n) {
+    ssize_t r = pread(c->fd, (uint8_t*)buffer + got, (size_t)(n - got), (off_t)(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += r;
+  }
+  return got;
+}
+
+int64_t carrier_read_at(QuiraCarrier* carrier, int64_t offset, void* bytes, int32_t n) {
+  if (offset < 0 || n <= 0) return 0;
+  return carrier->source.read_at(carrier->source.context, offset, bytes, n);
+}
+
+int64_t quira_carrier_read(QuiraCarrier* carrier, int64_t offset, void* buffer, int32_t n) {
+  if (!carrier || (!buffer && n > 0)) return -1;
+  return carrier_read_at(carrier, offset, buffer, n);
+}
+
+int32_t carrier_read_block(QuiraCarrier* carrier, int64_t k, uint8_t* block) {
+  int64_t got = carrier_read_at(carrier, payload_block_offset(k), block, BLOCK_BYTES);
+  return got < 0 ? 0 : (int32_t)got;
+}
+
+void carrier_effect(const QuiraCarrier* carrier, const QuiraEffectChoice* choice, int8_t* code,
+                    int8_t* level) {
+  *code = choice ? (int8_t)choice->effect_code : carrier->info.effect_code;
+  *level = payload_effect_level(choice ? (uint8_t)choice->level_byte : carrier->info.level_byte);
+}
+
+// Reads the header and the length; a carrier shorter than the player is refused.
+static int carrier_finish_open(QuiraCarrier* c, QuiraCarrier** out) {
+  if (c->source.size < PAYLOAD_OFFSET) {
+    quira_carrier_close(c);
+    return QUIRA_ERR_NOT_CARRIER;
+  }
+  int64_t got = carrier_read_at(c, PAYLOAD_OFFSET, c->info.header.bytes, PAYLOAD_HEADER_BYTES);
+  if (got < 0) {
+    quira_carrier_close(c);
+    return QUIRA_ERR_READ;
+  }
+  c->header_bytes_read = (int32_t)got;
+  payload_parse(&c->info, c->source.size);
+  *out = c;
+  return QUIRA_OK;
+}
+
+static QuiraCarrier* carrier_new(void) {
+  QuiraCarrier* c = (QuiraCarrier*)calloc(1, sizeof(QuiraCarrier));
+  if (c) c->fd = -1;
+  return c;
+}
+
+int quira_carrier_open_path(const char* path, QuiraCarrier** carrier) {
+  if (!path || !carrier) return QUIRA_ERR_ARGUMENT;
+  *carrier = nullptr;
+  // Without O_NONBLOCK the open of a FIFO would wait for a writer; it is refused below anyway.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return QUIRA_ERR_READ;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return QUIRA_ERR_READ;
+  }
+  QuiraCarrier* c = carrier_new();
+  if (!c) {
+    close(fd);
+    return QUIRA_ERR_MEMORY;
+  }
+  c->fd = fd;
+  c->source = {c, file_read_at, (int64_t)st.st_size};
+  return carrier_finish_open(c, carrier);
+}
+
+int quira_carrier_open_memory(const void* bytes, size_t size, QuiraCarrier** carrier) {
+  if ((!bytes && size) || !carrier) return QUIRA_ERR_ARGUMENT;
+  *carrier = nullptr;
+  QuiraCarrier* c = carrier_new();
+  if (!c) return QUIRA_ERR_MEMORY;
+  c->memory = (const uint8_t*)bytes;
+  c->source = {c, memory_read_at, (int64_t)size};
+  return carrier_finish_open(c, carrier);
+}
+
+int quira_carrier_open_source(const QuiraSource* source, QuiraCarrier** carrier) {
+  if (!source || !source->read_at || source->size < 0 || !carrier) return QUIRA_ERR_ARGUMENT;
+  *carrier = nullptr;
+  QuiraCarrier* c = carrier_new();
+  if (!c) return QUIRA_ERR_MEMORY;
+  c->source = *source;
+  return carrier_finish_open(c, carrier);
+}
+
+void quira_carrier_close(QuiraCarrier* carrier) {
+  if (!carrier) return;
+  if (carrier->fd >= 0) close(carrier->fd);
+  free(carrier);
+}

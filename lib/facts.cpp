@@ -1,0 +1,145 @@
+// What a carrier is: its header's facts, the player in front, a survey of its blocks, its frames.
+#include <string.h>
+
+#include "decode/block_decoder.h"
+#include "effects/effect_stage.h"
+#include "lib/carrier.h"
+#include "lib/sha256.h"
+#include "payload/voice_mark.h"
+
+extern "C" const uint8_t player_image_begin[];
+extern "C" const uint8_t player_image_end[];
+
+// SHA-256 of the players of earlier releases, so that carriers made by them are still recognised
+// after the embedded player changes. When a release ships, add the digest that
+// `quira info --json` prints as player_sha256 for a carrier it made, with the release's name.
+static const uint8_t KNOWN_PLAYER_SHA256[][32] = {
+    // The first player, before the core took its state in records (9e80cb21...4b1c).
+    {0x9e, 0x80, 0xcb, 0x21, 0x14, 0xe1, 0x35, 0xda, 0x24, 0x89, 0x8b, 0x37, 0x14, 0x98, 0xed, 0xe5,
+     0xac, 0xf9, 0x27, 0xf9, 0x47, 0xee, 0x7c, 0x83, 0x8f, 0x5d, 0x78, 0x4b, 0x2a, 0xed, 0x4b, 0x1c},
+};
+
+struct FormatFacts {
+  const char* name;
+  int kbps;
+  int rate;
+};
+static const FormatFacts FORMATS[BLOCK_FORMATS] = {
+    {"MPEG-2.5 Layer III, 8 kbit/s, 8000 Hz", 8, 8000},
+    {"MPEG-2 Layer III, 16 kbit/s, 16000 Hz", 16, 16000},
+    {"MPEG-2 Layer III, 32 kbit/s, 16000 Hz", 32, 16000},
+};
+
+const char* quira_format_name(int format) {
+  return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].name : nullptr;
+}
+int quira_format_kbps(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
+int quira_format_rate(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
+
+const uint8_t* quira_player_image(size_t* size) {
+  if (size) *size = (size_t)(player_image_end - player_image_begin);
+  return player_image_begin;
+}
+
+// Hashes the front part and says whether it is one of our players. A front part of zero bytes
+// only is no program at all, and never ours. -1 on a read error.
+static int carrier_player(QuiraCarrier* c, uint8_t digest[32]) {
+  Sha256 sha;
+  sha256_init(&sha);
+  uint8_t chunk[4096];
+  int nonzero = 0;
+  for (int64_t at = 0; at < PAYLOAD_OFFSET; at += (int64_t)sizeof chunk) {
+    int64_t got = carrier_read_at(c, at, chunk, (int32_t)sizeof chunk);
+    if (got < 0) return -1;
+    for (int64_t i = 0; i < got && !nonzero; i++) nonzero = chunk[i] != 0;
+    sha256_update(&sha, chunk, (size_t)got);
+    if (got < (int64_t)sizeof chunk) break;
+  }
+  sha256_digest(&sha, digest);
+  if (!nonzero) return 0;
+
+  size_t image_size = 0;
+  const uint8_t* image = quira_player_image(&image_size);
+  uint8_t own[32];
+  sha256_init(&sha);
+  sha256_update(&sha, image, image_size);
+  sha256_digest(&sha, own);
+  if (memcmp(own, digest, 32) == 0) return 1;
+  for (const auto& known : KNOWN_PLAYER_SHA256)
+    if (memcmp(known, digest, 32) == 0) return 1;
+  return 0;
+}
+
+int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
+  if (!carrier || !facts) return QUIRA_ERR_ARGUMENT;
+  memset(facts, 0, sizeof *facts);
+  const PayloadInfo& info = carrier->info;
+  int ours = carrier_player(carrier, facts->player_sha256);
+  if (ours < 0) return QUIRA_ERR_READ;
+  facts->player_ours = ours;
+  facts->payload_bytes = info.payload_bytes;
+  memcpy(facts->header, info.header.bytes, QUIRA_HEADER_BYTES);
+  facts->header_bytes_read = carrier->header_bytes_read;
+  facts->effect_code = info.effect_code;
+  facts->effect_known = info.effect_code == 0 || effect_code_known(info.effect_code);
+  facts->level_byte = info.level_byte;
+  facts->effect_level = payload_effect_level(info.level_byte);
+  facts->blocks = payload_block_count(info.payload_bytes);
+  if (facts->blocks > 0) {
+    int64_t rest = (info.payload_bytes - PAYLOAD_HEADER_BYTES) % BLOCK_BYTES;
+    facts->last_block_bytes = rest == 0 ? BLOCK_BYTES : (int32_t)rest;
+  }
+  facts->has_voice_mark = voice_mark_read(&info.header, &facts->voice_samples);
+  facts->total_seconds = info.total_seconds;
+  return QUIRA_OK;
+}
+
+int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* failed,
+                         size_t max_failed) {
+  if (!carrier || !survey || (!failed && max_failed)) return QUIRA_ERR_ARGUMENT;
+  memset(survey, 0, sizeof *survey);
+  survey->format = -1;
+  // Every block once, in order, through a fresh stream, as playback from the start decodes them
+  // (block 0 being the priming block, whose first decode is the one that counts).
+  BlockDecoder decoder = {};
+  uint8_t block[BLOCK_BYTES] = {0};
+  int16_t samples[BLOCK_SAMPLES];
+  int32_t samples_out = 0;
+  DecodeRequest request = {block, BLOCK_BYTES, samples, &samples_out};
+  block_decoder_reset(&decoder);
+  if (!decoder.open) {
+    block_decoder_close(&decoder);
+    return QUIRA_ERR_DECODER;
+  }
+  const int64_t blocks = payload_block_count(carrier->info.payload_bytes);
+  for (int64_t k = 0; k < blocks; k++) {
+    carrier_read_block(carrier, k, block);
+    int format = block_format(block);
+    if (k == 0) survey->format = format;
+    else if (format != survey->format) survey->mixed_formats = 1;
+    if (block_decode(&decoder, &request)) {
+      survey->decoded_blocks++;
+    } else {
+      if ((size_t)survey->failed_blocks < max_failed) failed[survey->failed_blocks] = k;
+      survey->failed_blocks++;
+    }
+  }
+  block_decoder_close(&decoder);
+  return QUIRA_OK;
+}
+
+int quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, int32_t* bytes) {
+  if (!carrier || !frames || !bytes || block < 0) return QUIRA_ERR_ARGUMENT;
+  *bytes = 0;
+  int64_t got = carrier_read_at(carrier, payload_block_offset(block), frames, BLOCK_BYTES);
+  if (got < 0) return QUIRA_ERR_READ;
+  int format = got >= 4 ? block_format(frames) : -1;
+  if (format < 0) return QUIRA_ERR_NOT_FRAMES;
+  // Whole frames only: a short last block may end inside one.
+  int32_t step = FRAME_STEP[format];
+  int32_t count = (int32_t)got / step;
+  if (count > FRAMES_PER_BLOCK) count = FRAMES_PER_BLOCK;
+  block_scramble(frames, count * step);
+  *bytes = count * step;
+  return QUIRA_OK;
+}

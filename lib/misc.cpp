@@ -1,0 +1,76 @@
+// Status sentences, versions, the title and clock texts, and the WAV header.
+#include <stdio.h>
+#include <string.h>
+
+#include "payload/payload.h"
+#include "quira/quira.h"
+
+#ifndef QUIRA_VERSION_STRING
+#error "the build defines QUIRA_VERSION_STRING"
+#endif
+#ifndef QUIRA_DECODER_STRING
+#error "the build defines QUIRA_DECODER_STRING"
+#endif
+
+static const char* const STATUS_TEXT[] = {
+    "success",
+    "invalid argument",
+    "out of memory",
+    "cannot be read (missing, not a regular file, or unreadable)",
+    "not a carrier: shorter than the 163,840-byte player it must begin with",
+    "no MPEG frames of an accepted format",
+    "not possible in the current state",
+    "the recording holds no samples",
+    "the recording is too long for a carrier",
+    "the sampling rate or channel count is not supported",
+    "the MPEG encoder failed",
+    "the MPEG decoder cannot be set up",
+};
+
+const char* quira_status_text(int status) {
+  if (status < 0) status = -status;
+  if (status < (int)(sizeof STATUS_TEXT / sizeof *STATUS_TEXT)) return STATUS_TEXT[status];
+  return "unknown error";
+}
+
+const char* quira_version(void) { return QUIRA_VERSION_STRING; }
+const char* quira_decoder_version(void) { return QUIRA_DECODER_STRING; }
+
+void quira_clock_text(int32_t seconds, char* clock) {
+  int32_t t = seconds < 0 ? 0 : seconds;
+  snprintf(clock, 16, "%02d:%02d:%02d", (int)(t / 3600), (int)(t % 3600 / 60), (int)(t % 3600 % 60));
+}
+
+void quira_title_text(int64_t blocks, int32_t total_seconds, char* title) {
+  // As the player reckons it: blocks x 0.36 with the constant in single precision and the
+  // product in double, plus one half, truncated.
+  const float SECONDS_PER_BLOCK = 0.36f;
+  double elapsed = (double)blocks * (double)SECONDS_PER_BLOCK + 0.5;
+  int32_t seconds = elapsed >= 2147483647.0 ? INT32_MAX : (int32_t)elapsed;
+  char elapsed_text[16], total_text[16];
+  quira_clock_text(seconds, elapsed_text);
+  quira_clock_text(total_seconds, total_text);
+  snprintf(title, QUIRA_TITLE_CHARS, "Quira [%s]-[%s]", elapsed_text, total_text);
+}
+
+static void put_le(uint8_t* at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; i++) at[i] = (uint8_t)(value >> (8 * i));
+}
+
+int quira_wav_header(int64_t samples, uint8_t header[44]) {
+  const int64_t data_bytes = samples * 2;
+  if (samples < 0 || data_bytes > (int64_t)0xFFFFFFFF - 36) return 0;
+  memcpy(header, "RIFF", 4);
+  put_le(header + 4, (uint32_t)(36 + data_bytes), 4);
+  memcpy(header + 8, "WAVEfmt ", 8);
+  put_le(header + 16, 16, 4);              // PCM format record
+  put_le(header + 20, 1, 2);               // PCM
+  put_le(header + 22, 1, 2);               // mono
+  put_le(header + 24, VOICE_RATE, 4);
+  put_le(header + 28, VOICE_RATE * 2, 4);  // bytes per second
+  put_le(header + 32, 2, 2);               // block alignment
+  put_le(header + 34, 16, 2);              // bits per sample
+  memcpy(header + 36, "data", 4);
+  put_le(header + 40, (uint32_t)data_bytes, 4);
+  return 1;
+}
