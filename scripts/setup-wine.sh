@@ -14,6 +14,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/apt-lib.sh"
 prefix=${1:-$root/build/wineprefix}
 
 step_start=$SECONDS
@@ -28,24 +29,13 @@ packages=(
   libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
 )
 
-installed() {
-  local p
-  for p in "$@"; do
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" = installed ] || return 1
-  done
-}
-
-if ! installed "${packages[@]}"; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt_opts=(-y -q -o DPkg::Lock::Timeout=600)
+if [ -n "$(apt_missing "${packages[@]}")" ]; then
+  # The i386 package lists only come with an update after the architecture is added.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  # The i386 package lists only come with an update after the architecture is added.
-  apt-get "${apt_opts[@]}" update >/dev/null
-  step "apt-get update"
-  apt-get "${apt_opts[@]}" install --no-install-recommends "${packages[@]}" >/dev/null
-  step "installed ${packages[*]}"
+  apt_install setup-wine "${packages[@]}"
+  step "installed what was missing of ${packages[*]}"
 fi
 
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
