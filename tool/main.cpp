@@ -3,11 +3,15 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mpg123.h>
+
 #include <string>
 #include <vector>
 
 #include "tool/cli.h"
 #include "tool/commands.h"
+#include "tool/player_check.h"
+#include "tool/player_image.h"
 
 namespace {
 
@@ -41,10 +45,27 @@ void print_help(FILE* to) {
   for (const Command& c : COMMANDS) fprintf(to, "  quira %s\n", c.usage);
   fprintf(to,
           "\noptions:\n"
-          "  -q          no notes or warnings, errors only\n"
-          "  -h, --help  this help\n"
+          "  -q             no notes or warnings, errors only\n"
+          "  -h, --help     this help\n"
+          "  -V, --version  the version, the decoder built in and the player's SHA-256\n"
           "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
           "             4 no sound device (play, input not a terminal)\n");
+}
+
+// The version (QUIRA_VERSION, from the build), the libmpg123 this tool decodes with (the Debian
+// source it was built from and the decoders the library itself names), and the SHA-256 of the
+// player it puts in front of carriers, which `info` calls ours.
+void print_version() {
+  printf("quira %s\n", QUIRA_VERSION);
+  std::string decoders;
+  for (const char** d = mpg123_decoders(); d && *d; d++) {
+    if (!decoders.empty()) decoders += ", ";
+    decoders += *d;
+  }
+  printf("libmpg123 %s, built in from Debian's source %s: %s decoder, Layer III only\n",
+         QUIRA_MPG123_VERSION, QUIRA_MPG123_DEBIAN_VERSION, decoders.c_str());
+  printf("player %zu bytes, SHA-256 %s\n", player_image().size(),
+         sha256_hex(sha256(player_image())).c_str());
 }
 
 }  // namespace
@@ -67,6 +88,10 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
     print_help(stdout);
+    return EXIT_OK;
+  }
+  if (args[0] == "-V" || args[0] == "--version") {
+    print_version();
     return EXIT_OK;
   }
   for (const Command& c : COMMANDS) {
