@@ -38,6 +38,14 @@ if [ -n "$(apt_missing "${packages[@]}")" ]; then
   step "installed what was missing of ${packages[*]}"
 fi
 
+# The 32-bit loader runs only on a kernel that runs 32-bit programs; without that, wineboot would
+# fail without a word.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "setup-wine: Wine's 32-bit loader /usr/lib/wine/wine does not run here: this system's kernel" \
+    "runs no 32-bit programs, which the Windows tests need" >&2
+  exit 1
+fi
+
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko: their install prompts would wait for a click that never comes.
 export WINEDLLOVERRIDES="mscoree,mshtml="

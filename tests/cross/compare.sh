@@ -32,8 +32,11 @@ windows_dirs=()
 for exe in "$@"; do windows_dirs+=("$(dirname "$exe")"); done
 
 wine=${WINE:-wine}
-if ! command -v "$wine" >/dev/null || { [ -z "${WINE:-}" ] && ! wine32_installed; }; then
-  missing_prerequisite "Wine with its 32-bit part is not installed: run scripts/setup-wine.sh"
+if ! command -v "$wine" >/dev/null; then
+  missing_prerequisite "no $wine on PATH: run scripts/setup-wine.sh"
+fi
+if [ -z "${WINE:-}" ] && [ -n "$(wine32_problem)" ]; then
+  missing_prerequisite "$(wine32_problem)"
 fi
 if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
   missing_prerequisite "no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh"

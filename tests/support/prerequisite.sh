@@ -18,7 +18,12 @@ missing_prerequisite() {
   exit 77
 }
 
-# wine32_installed: Wine can start 32-bit programs (Debian's wine32:i386 is installed).
-wine32_installed() {
-  [ "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" = installed ]
+# wine32_problem: why Wine cannot start 32-bit programs here (Debian's wine32:i386 missing, or a
+# kernel that runs no 32-bit programs at all); nothing when it can.
+wine32_problem() {
+  if [ "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" != installed ]; then
+    echo "Wine's 32-bit part (wine32:i386) is not installed: run scripts/setup-wine.sh"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this system cannot run 32-bit programs (its kernel has no 32-bit support), which Wine needs for the 32-bit Windows programs"
+  fi
 }

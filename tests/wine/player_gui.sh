@@ -51,10 +51,10 @@ require_setup() {
   for tool in wine wineserver Xvfb openbox xdotool i686-w64-mingw32-objdump timeout; do
     command -v "$tool" >/dev/null || missing+=("$tool")
   done
-  wine32_installed || missing+=(wine32)
   if [ ${#missing[@]} -gt 0 ]; then
     missing_prerequisite "not installed: ${missing[*]}: run scripts/setup-wine.sh"
   fi
+  [ -z "$(wine32_problem)" ] || missing_prerequisite "$(wine32_problem)"
   if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
     missing_prerequisite "no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh"
   fi
