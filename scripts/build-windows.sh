@@ -7,17 +7,10 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/apt-lib.sh"
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake ninja-build make)
-missing=()
-for p in "${packages[@]}"; do
-  [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" = installed ] || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -y -q -o DPkg::Lock::Timeout=600 update >/dev/null
-  apt-get -y -q -o DPkg::Lock::Timeout=600 install --no-install-recommends "${missing[@]}" >/dev/null
-fi
+apt_install build-windows "${packages[@]}"
 
 for arch in i686 x86_64; do
   start=$SECONDS

@@ -1,21 +1,39 @@
 #!/usr/bin/env bash
-# Fetches Debian's mpg123 source package into DEST (default: build/deps/src) and unpacks it.
+# Downloads Debian's mpg123 source package, the version that scripts/mpg123-source.sha256 pins,
+# into DEST (default: build/deps/src), where configure takes it from:
+#   fetch-mpg123.sh [DEST]
+# scripts/setup.sh runs it; it is the only step of the build that needs the network. It returns
+# at once when DEST already holds the files with the pinned sums.
 #
-# apt-get source needs deb-src entries. Rather than touch the machine's own apt configuration,
-# this derives them from the machine's enabled deb entries (same mirrors, same suites, same
-# signing keys) and keeps them, with their package lists, in a private directory next to the
-# sources. Only entries for this release's suites are taken, so third-party repositories that
-# publish no sources cannot fail the fetch.
+# The files are found through apt, which needs deb-src entries. Rather than touch the machine's
+# own apt configuration, this derives them from the machine's enabled deb entries (same mirrors,
+# same suites, same signing keys) and keeps them, with their package lists, in a private
+# directory next to the downloads. Only entries for this release's suites are taken, so
+# third-party repositories that publish no sources cannot fail the fetch. apt then names each
+# file's address, and apt's own downloader fetches the pinned files by it, checking their sums
+# as it goes. (`apt-get source` itself would also fetch the upstream tarball's signature, which
+# the mirror does not serve, and report the whole download as failed.)
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/apt-lib.sh"
 
-dest=${1:-build/deps/src}
+dest=${1:-$root/build/deps/src}
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
 
-if src=$(ls -d "$dest"/mpg123-*/ 2>/dev/null | grep -v '\.tmp/$' | head -n 1) && [ -f "$src/configure" ]; then
-  echo "${src%/}"
-  exit 0
-fi
+# The pinned files: "SHA256  NAME" lines.
+mapfile -t pinned < <(grep -vE '^\s*(#|$)' "$root/scripts/mpg123-source.sha256")
+version=$(printf '%s\n' "${pinned[@]}" | sed -nE 's/^.*  mpg123_(.*)\.debian\.tar\..*$/\1/p')
+[ -n "$version" ] || { echo "fetch-mpg123: scripts/mpg123-source.sha256 names no Debian tarball" >&2; exit 1; }
+
+all_present() {
+  local line
+  for line in "${pinned[@]}"; do
+    [ -f "$dest/${line#*  }" ] || return 1
+    (cd "$dest" && echo "$line" | sha256sum --quiet --status -c -) || return 1
+  done
+}
+all_present && exit 0
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$codename" ] || { echo "fetch-mpg123: cannot tell this release's codename" >&2; exit 1; }
@@ -24,15 +42,20 @@ apt_dir="$dest/apt"
 mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/archives/partial"
 : > "$apt_dir/sources.list"
 
-# One-line format: "deb [opts] URI SUITE COMPONENTS..." becomes "deb-src ...".
-if [ -f /etc/apt/sources.list ]; then
-  awk -v c="$codename" '$1 == "deb" { s = ($2 ~ /^\[/) ? $4 : $3; if (index(s, c) == 1) { $1 = "deb-src"; print } }' \
-    /etc/apt/sources.list >> "$apt_dir/sources.list"
-fi
+# One-line format: "deb [opts] URI SUITE COMPONENTS..." becomes "deb-src ...". The options in
+# brackets may span several fields.
+one_line_entries() {
+  awk -v c="$codename" '
+    $1 == "deb" {
+      i = 2
+      if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+      if (index($(i + 1), c) == 1) { $1 = "deb-src"; print }
+    }' "$1"
+}
+[ ! -f /etc/apt/sources.list ] || one_line_entries /etc/apt/sources.list >> "$apt_dir/sources.list"
 for f in /etc/apt/sources.list.d/*.list; do
   [ -f "$f" ] || continue
-  awk -v c="$codename" '$1 == "deb" { s = ($2 ~ /^\[/) ? $4 : $3; if (index(s, c) == 1) { $1 = "deb-src"; print } }' \
-    "$f" >> "$apt_dir/sources.list"
+  one_line_entries "$f" >> "$apt_dir/sources.list"
 done
 # deb822 format: keep each stanza whose Types include deb and whose Suites are this release's.
 for f in /etc/apt/sources.list.d/*.sources; do
@@ -57,40 +80,43 @@ apt_opts=(
   -o "Dir::Cache::Archives=$apt_dir/archives"
   -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
   -o "APT::Sandbox::User=root"
+  -o "Acquire::Retries=3"
 )
-apt-get "${apt_opts[@]}" -qq update >&2
-# The upstream tarball's detached signature is not on the mirror: apt reports a 404 for it and
-# fails the download as a whole, although the .dsc, the tarball and the Debian changes arrived.
-# So download only, check for the .dsc ourselves, and unpack with dpkg-source (which applies
-# Debian's patches).
-(cd "$dest" && apt-get "${apt_opts[@]}" -qq source --download-only mpg123 >&2) || true
-dsc=$(ls "$dest"/mpg123_*.dsc 2>/dev/null | head -n 1)
-[ -n "$dsc" ] || { echo "fetch-mpg123: apt-get source brought no mpg123 .dsc" >&2; exit 1; }
-
-# dpkg-source -x insists on the missing signature file, so unpack by hand what it would have:
-# check each file the .dsc lists that we have against its SHA-256, unpack the upstream tarball,
-# lay Debian's directory over it and apply Debian's patches in series order.
-(
-  cd "$dest"
-  awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && NF == 3 { print $1 "  " $3 }' \
-    "$(basename "$dsc")" | while read -r sum name; do
-      [ -f "$name" ] || continue
-      echo "$sum  $name" | sha256sum --quiet -c - >&2
-    done
-  orig=$(ls mpg123_*.orig.tar.* | head -n 1)
-  debian=$(ls mpg123_*.debian.tar.* | head -n 1)
-  version=$(basename "$orig" | sed -E 's/^mpg123_(.*)\.orig\.tar\..*$/\1/')
-  rm -rf "mpg123-$version.tmp" && mkdir "mpg123-$version.tmp"
-  tar -xf "$orig" -C "mpg123-$version.tmp" --strip-components=1
-  tar -xf "$debian" -C "mpg123-$version.tmp"
-  if [ -f "mpg123-$version.tmp/debian/patches/series" ]; then
-    grep -vE '^\s*(#|$)' "mpg123-$version.tmp/debian/patches/series" | while read -r patch _; do
-      patch -d "mpg123-$version.tmp" -p1 -s < "mpg123-$version.tmp/debian/patches/$patch" >&2
-    done
+log="$apt_dir/fetch.log"
+: > "$log"
+# A source index that cannot be updated only matters when the package is then not found: then
+# the lists are tried again twice, after a pause.
+# `--print-uris` lists the files missing from the current directory: ask from an empty one.
+listing=$(mktemp -d)
+trap 'rm -rf "$listing"' EXIT
+for round in 1 2 3; do
+  updated=1
+  apt_update "$log" apt-get -q "${apt_opts[@]}" || updated=0
+  uris=$(cd "$listing" && apt-get -qq "${apt_opts[@]}" source --print-uris "mpg123=$version" 2>>"$log") && break
+  if [ "$updated" -eq 1 ] || [ "$round" -eq 3 ]; then
+    echo "fetch-mpg123: apt finds no mpg123 source package $version, the version that" \
+      "scripts/mpg123-source.sha256 pins (if Debian has moved on, pin its new .dsc's sums there)." >&2
+    apt_failed_indexes "$log" | sed 's/^ */fetch-mpg123: index not updated: /' >&2
+    exit 1
   fi
-  mv "mpg123-$version.tmp" "mpg123-$version"
-)
+  sleep 10
+done
 
-src=$(ls -d "$dest"/mpg123-*/ | grep -v '\.tmp/$' | head -n 1)
-[ -f "$src/configure" ] || { echo "fetch-mpg123: no unpacked source in $dest" >&2; exit 1; }
-echo "${src%/}"
+for line in "${pinned[@]}"; do
+  sum=${line%%  *} name=${line#*  }
+  if [ -f "$dest/$name" ] && (cd "$dest" && echo "$line" | sha256sum --quiet --status -c -); then
+    continue
+  fi
+  uri=$(awk -v n="$name" '$2 == n { gsub(/\047/, "", $1); print $1 }' <<< "$uris")
+  [ -n "$uri" ] || { echo "fetch-mpg123: apt lists no $name for mpg123 $version" >&2; exit 1; }
+  rm -f "$dest/$name.part"
+  if ! /usr/lib/apt/apt-helper "${apt_opts[@]}" download-file "$uri" "$dest/$name.part" "SHA256:$sum" \
+      >>"$log" 2>&1; then
+    rm -f "$dest/$name.part" "$dest/$name.part.FAILED"
+    echo "fetch-mpg123: downloading $uri failed (or its SHA-256 is not $sum); see $log" >&2
+    exit 1
+  fi
+  mv "$dest/$name.part" "$dest/$name"
+done
+all_present || { echo "fetch-mpg123: the files in $dest do not have the pinned sums" >&2; exit 1; }
+echo "fetch-mpg123: Debian's mpg123 $version source is in $dest"

@@ -14,6 +14,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/apt-lib.sh"
 prefix=${1:-$root/build/wineprefix}
 
 step_start=$SECONDS
@@ -28,26 +29,17 @@ packages=(
   libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1
 )
 
-installed() {
-  local p
-  for p in "$@"; do
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" = installed ] || return 1
-  done
-}
-
-if ! installed "${packages[@]}"; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt_opts=(-y -q -o DPkg::Lock::Timeout=600)
+if [ -n "$(apt_missing "${packages[@]}")" ]; then
+  # The i386 package lists only come with an update after the architecture is added.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  # The i386 package lists only come with an update after the architecture is added.
-  apt-get "${apt_opts[@]}" update >/dev/null
-  step "apt-get update"
-  apt-get "${apt_opts[@]}" install --no-install-recommends "${packages[@]}" >/dev/null
-  step "installed ${packages[*]}"
+  apt_install setup-wine "${packages[@]}"
+  step "installed what was missing of ${packages[*]}"
 fi
 
+# The 32-bit loader runs only on a kernel that runs 32-bit programs; without that the 64-bit one
+# makes the prefix, and the tests run the 64-bit builds (scripts/wine-lib.sh).
 # shellcheck source=scripts/wine-lib.sh
 . "$root/scripts/wine-lib.sh"
 wine_choose
@@ -62,7 +54,7 @@ unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$prefix/.quira-ready" ]; then
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
+  "$WINE" wineboot -i >"$prefix.log" 2>&1 || { sed 's/^/  wineboot: /' "$prefix.log" >&2; true; }
   # Wait for the prefix's own server to finish writing the registry before declaring it ready.
   wineserver -w
   [ -f "$prefix/system.reg" ] || { echo "setup-wine: wineboot made no prefix at $prefix" >&2; exit 1; }

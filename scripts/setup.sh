@@ -2,35 +2,29 @@
 # Sets up a Debian machine for Quira and builds it:
 #   scripts/setup.sh          packages for building and the sample, then the Linux build
 #   scripts/setup.sh --tests  also what the tests need: Wine and the Windows builds
-# Idempotent: installs only what is missing, rebuilds only what changed.
+# Idempotent: installs only what is missing, rebuilds only what changed. Apart from installing
+# packages, only the download of libmpg123's Debian source (once) needs the network: configuring
+# and building take it from build/deps/src.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/apt-lib.sh
 
 tests=0
 [ "${1:-}" = "--tests" ] && tests=1
 
 packages=(
   build-essential cmake ninja-build pkgconf                   # building
-  libsndfile1-dev libsoxr-dev libmp3lame-dev               # quira make: read, resample, encode
-  ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
+  scdoc dpkg-dev file man-db                                  # the manual page; the Debian package
+  libsndfile1-dev libsoxr-dev libmp3lame-dev                  # quira make: read, resample, encode
+  ca-certificates patch bzip2 xz-utils                        # libmpg123's source: download, unpack
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
 )
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+apt_install setup "${packages[@]}"
+scripts/fetch-mpg123.sh build/deps/src
 
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native

@@ -58,17 +58,19 @@ std::string carrier_with_effect(const std::string& dir, const char* name, uint8_
 
 struct Outcome {
   int status;
+  std::string out;
   std::string err;
 };
 
-// Runs quira with ALSA_CONFIG_PATH set and standard input not a terminal.
+// Runs quira with ALSA_CONFIG_PATH set and neither standard input nor output a terminal.
 Outcome quira(const std::string& args, const std::string& alsa_config, const std::string& dir) {
-  std::string err = dir + "/err.txt";
+  std::string out = dir + "/out.txt", err = dir + "/err.txt";
   std::string command = "ALSA_CONFIG_PATH='" + alsa_config + "' " + QUIRA_TOOL + " " + args +
-                        " </dev/null >/dev/null 2>" + err;
+                        " </dev/null >" + out + " 2>" + err;
   int status = system(command.c_str());
-  std::vector<uint8_t> said = read_bytes(err);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(said.begin(), said.end())};
+  std::vector<uint8_t> printed = read_bytes(out), said = read_bytes(err);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(printed.begin(), printed.end()),
+          std::string(said.begin(), said.end())};
 }
 
 std::vector<int16_t> export_samples(const std::string& args, const std::string& dir) {
@@ -217,6 +219,10 @@ TEST(PlayMedia, TheCardGetsWhatExportAsPlayedWrites) {
     Outcome run = quira("play '" + carrier + "'", capture_config(dir.path, capture), dir.path);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // Not a terminal: one plain line per title, counting up, and nothing else.
+    EXPECT_EQ(run.out.find('\033'), std::string::npos);
+    EXPECT_EQ(run.out.rfind("Quira [00:00:00]-[00:00:", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.find("\n\n"), std::string::npos) << run.out;
     std::vector<int16_t> captured = samples_of(read_bytes(capture), 0);
     std::vector<int16_t> played = export_samples("--as-played '" + carrier + "'", dir.path);
     ASSERT_GE(captured.size(), played.size()) << carrier;
@@ -305,8 +311,18 @@ class Terminal {
     }
     return -1;
   }
-  // The last title read.
+  // The last title read, and the last status line under it ("" once cleared).
   const std::string& last_title() const { return last_; }
+  const std::string& status() const { return status_; }
+  // Reads output until the status line holds text (or 20 s pass); whether it did.
+  bool status_shows(const std::string& text) {
+    auto until = Clock::now() + std::chrono::seconds(20);
+    while (status_.find(text) == std::string::npos && Clock::now() < until) {
+      std::vector<std::string> ignored;
+      read_titles(&ignored, 10);
+    }
+    return status_.find(text) != std::string::npos;
+  }
   // The terminal's mode as the program left it.
   tcflag_t local_modes() const {
     struct termios mode;
@@ -315,7 +331,8 @@ class Terminal {
   }
 
  private:
-  // Each title is written as a carriage return, the text and a clear-to-end-of-line.
+  // Each title is written as a carriage return, the text and a clear-to-end-of-line; so is the
+  // status line under it, which is indented.
   void read_titles(std::vector<std::string>* out, int wait_ms) {
     struct pollfd p = {master_, POLLIN, 0};
     if (poll(&p, 1, wait_ms) <= 0) return;
@@ -326,8 +343,14 @@ class Terminal {
     for (size_t end; (end = pending_.find("\033[K")) != std::string::npos;) {
       size_t start = pending_.rfind('\r', end);
       if (start != std::string::npos) {
-        last_ = pending_.substr(start + 1, end - start - 1);
-        out->push_back(last_);
+        std::string text = pending_.substr(start + 1, end - start - 1);
+        if (text.rfind("Quira [", 0) == 0) {
+          last_ = text;
+          out->push_back(last_);
+        } else {
+          size_t first = text.find_first_not_of(' ');
+          status_ = first == std::string::npos ? "" : text.substr(first);
+        }
       }
       pending_.erase(0, end + 3);
     }
@@ -338,6 +361,7 @@ class Terminal {
   bool exited_ = false;
   std::string pending_;
   std::string last_;
+  std::string status_;
 };
 
 // Elapsed seconds in a title "Quira [HH:MM:SS]-[HH:MM:SS]".
@@ -354,12 +378,17 @@ TEST(PlayMedia, KeysOnATerminalStopRewindResumeAndClose) {
   Terminal terminal(media_path("speech-32.exe"), capture_config(dir.path, dir.path + "/card"));
   ASSERT_TRUE(terminal.started());
   ASSERT_NE(terminal.title_where([](const std::string& t) { return elapsed(t) >= 2; }), "");
+  EXPECT_TRUE(terminal.status_shows("playing")) << terminal.status();
+  EXPECT_NE(terminal.status().find("s stop"), std::string::npos) << terminal.status();
 
-  // Stop holds the position: the title stays where playback halted.
+  // Stop holds the position: the title stays where playback halted, and the status says what
+  // the keys do now.
   terminal.press('s');
   terminal.titles_for(500);
   EXPECT_TRUE(terminal.titles_for(800).empty()) << "playback went on after stop";
   std::string held = terminal.last_title();
+  EXPECT_TRUE(terminal.status_shows("stopped")) << terminal.status();
+  EXPECT_NE(terminal.status().find("p resume"), std::string::npos) << terminal.status();
 
   // Play resumes: it backs up one block, which it reads again to prime the decoder, so the first
   // title is the one it halted at, and the message goes on from there.
@@ -377,6 +406,7 @@ TEST(PlayMedia, KeysOnATerminalStopRewindResumeAndClose) {
   std::string rewound = terminal.title_where([](const std::string&) { return true; });
   EXPECT_EQ(rewound.rfind("Quira [00:00:00]-[00:00:", 0), 0u) << rewound;
   EXPECT_TRUE(terminal.titles_for(500).empty());
+  EXPECT_NE(terminal.status().find("p play"), std::string::npos) << terminal.status();
 
   // Play from the start, then q closes the player.
   terminal.press(' ');
@@ -384,5 +414,34 @@ TEST(PlayMedia, KeysOnATerminalStopRewindResumeAndClose) {
   terminal.press('q');
   EXPECT_EQ(terminal.exit_status(), 0);
   EXPECT_EQ(terminal.local_modes() & (ICANON | ECHO), (tcflag_t)(ICANON | ECHO));
+  EXPECT_EQ(terminal.status(), "") << "the status line was left standing";
   EXPECT_GT(card.bytes(), 0u);
+}
+
+TEST(PlayMedia, ATerminalShowsTheEndAndPlayStartsAgainFromTheStart) {
+  TempDir dir;
+  // The first six blocks of a carrier: two seconds of speech.
+  std::vector<uint8_t> bytes = read_bytes(media_path("speech-32.exe"));
+  bytes.resize(PAYLOAD_OFFSET + 12 + 6 * BLOCK_BYTES);
+  std::string carrier = dir.path + "/short.exe";
+  write_text(carrier, std::string(bytes.begin(), bytes.end()));
+  PacedPipe card(dir.path + "/card");
+  Terminal terminal(carrier, capture_config(dir.path, dir.path + "/card"));
+  ASSERT_TRUE(terminal.started());
+
+  // The player stays open at the end, the title at the total.
+  ASSERT_TRUE(terminal.status_shows("at the end")) << terminal.status();
+  EXPECT_EQ(terminal.last_title(), "Quira [00:00:02]-[00:00:02]");
+  EXPECT_TRUE(terminal.titles_for(500).empty());
+
+  // Play starts from the beginning and runs to the end again; a stop there rewinds.
+  terminal.press('p');
+  EXPECT_TRUE(terminal.status_shows("playing")) << terminal.status();
+  EXPECT_NE(terminal.title_where([](const std::string& t) { return elapsed(t) == 0; }), "");
+  ASSERT_TRUE(terminal.status_shows("at the end")) << terminal.status();
+  terminal.press('s');
+  EXPECT_NE(terminal.title_where([](const std::string& t) { return elapsed(t) == 0; }), "");
+  EXPECT_TRUE(terminal.status_shows("stopped")) << terminal.status();
+  terminal.press('q');
+  EXPECT_EQ(terminal.exit_status(), 0);
 }

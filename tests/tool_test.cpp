@@ -151,6 +151,20 @@ TEST(ToolExtractMedia, GivesBackLamesFramesByteForByte) {
   }
 }
 
+// --version: the build's version, the pinned decoder (its generic synth alone: Debian's shared
+// library would name its CPU-specific ones), and the player that `info` calls ours.
+TEST(ToolVersionMedia, NamesTheVersionTheDecoderAndThePlayer) {
+  Result r = quira("--version");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(quira("-q -V").out, r.out);
+  std::string info = quira("info --json '" + media_path("speech-32.exe") + "'").out;
+  std::string sha = json_field(info, "player_sha256");
+  EXPECT_EQ(r.out, std::string("quira ") + QUIRA_VERSION + "\n" +
+                       "libmpg123 " + QUIRA_MPG123_VERSION + ", built in from Debian's source " +
+                       QUIRA_MPG123_DEBIAN_VERSION + ": generic decoder, Layer III only\n" +
+                       "player 163840 bytes, SHA-256 " + sha.substr(1, 64) + "\n");
+}
+
 TEST(ToolErrors, ExitCodesAndOneLineMessages) {
   TempDir dir;
   std::string err = dir.path + "/err.txt";

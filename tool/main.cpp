@@ -3,11 +3,15 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mpg123.h>
+
 #include <string>
 #include <vector>
 
 #include "tool/cli.h"
 #include "tool/commands.h"
+#include "lib/sha256.h"
+#include "quira/quira.h"
 
 namespace {
 
@@ -41,10 +45,34 @@ void print_help(FILE* to) {
   for (const Command& c : COMMANDS) fprintf(to, "  quira %s\n", c.usage);
   fprintf(to,
           "\noptions:\n"
-          "  -q          no notes or warnings, errors only\n"
-          "  -h, --help  this help\n"
+          "  -q             no notes or warnings, errors only\n"
+          "  -h, --help     this help\n"
+          "  -V, --version  the version, the decoder built in and the player's SHA-256\n"
           "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
           "             4 no sound device (play, input not a terminal)\n");
+}
+
+// The version (QUIRA_VERSION, from the build), the libmpg123 this tool decodes with (the Debian
+// source it was built from and the decoders the library itself names), and the SHA-256 of the
+// player it puts in front of carriers, which `info` calls ours.
+void print_version() {
+  printf("quira %s\n", quira_version());
+  std::string decoders;
+  for (const char** d = mpg123_decoders(); d && *d; d++) {
+    if (!decoders.empty()) decoders += ", ";
+    decoders += *d;
+  }
+  printf("%s: %s decoder, Layer III only\n", quira_decoder_version(), decoders.c_str());
+  size_t size = 0;
+  const uint8_t* image = quira_player_image(&size);
+  Sha256 sha;
+  sha256_init(&sha);
+  sha256_update(&sha, image, size);
+  uint8_t digest[32];
+  sha256_digest(&sha, digest);
+  printf("player %zu bytes, SHA-256 ", size);
+  for (uint8_t b : digest) printf("%02x", b);
+  printf("\n");
 }
 
 }  // namespace
@@ -67,6 +95,10 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
     print_help(stdout);
+    return EXIT_OK;
+  }
+  if (args[0] == "-V" || args[0] == "--version") {
+    print_version();
     return EXIT_OK;
   }
   for (const Command& c : COMMANDS) {

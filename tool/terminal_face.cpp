@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "app/playback.h"
 #include "res/resource.h"
 
 namespace {
@@ -67,7 +68,10 @@ bool playing(HWND dialog) { return !IsWindowEnabled(GetDlgItem(dialog, IDC_PLAY)
 }  // namespace
 
 TerminalFace::TerminalFace(bool interactive, const char* (*detail)(void))
-    : interactive_(interactive), detail_(detail), title_on_terminal_(isatty(STDOUT_FILENO)) {
+    : interactive_(interactive),
+      detail_(detail),
+      title_on_terminal_(isatty(STDOUT_FILENO)),
+      with_status_(interactive && title_on_terminal_) {
   face_.context = this;
   face_.idle = on_idle;
   face_.title = on_title;
@@ -83,6 +87,8 @@ TerminalFace::~TerminalFace() {
 int TerminalFace::on_idle(void* context, HWND dialog) {
   auto* self = static_cast<TerminalFace*>(context);
   if (self->interactive_) {
+    self->follow_playback(false);
+    if (self->with_status_ && self->line_open_ && self->status() != self->last_status_) self->draw();
     self->read_keys(dialog);
     return KEY_POLL_MS;
   }
@@ -119,13 +125,54 @@ void TerminalFace::read_keys(HWND dialog) {
 
 void TerminalFace::on_title(void* context, HWND, const char* text) {
   auto* self = static_cast<TerminalFace*>(context);
+  self->follow_playback(true);
   if (self->title_on_terminal_) {
-    printf("\r%s\033[K", text);
-    self->line_open_ = true;
+    self->last_title_ = text;
+    self->draw();
   } else if (self->last_title_ != text) {  // the title is rewritten every block, mostly unchanged
     printf("%s\n", text);
+    self->last_title_ = text;
   }
-  self->last_title_ = text;
+  fflush(stdout);
+}
+
+// The state is read off the player's own, whenever the face is called: playing while the device
+// is open. When it has closed, playback came to the end if the position went back to the start
+// after at least one block had been played (a stop holds the position); it stays at the end until
+// playback starts again or a title is written while stopped (the rewind of a second stop).
+void TerminalFace::follow_playback(bool title_written) {
+  if (PLAYBACK.playing) {
+    if (!running_) {
+      running_ = true;
+      titles_in_run_ = 0;
+      at_end_ = false;
+    }
+    if (title_written) titles_in_run_++;
+  } else if (running_) {
+    running_ = false;
+    at_end_ = PLAYBACK.block_counter == 0 && titles_in_run_ > 0;
+  } else if (title_written) {
+    at_end_ = false;
+  }
+}
+
+const char* TerminalFace::status() const {
+  if (PLAYBACK.playing) return "playing      s stop   q close";
+  if (at_end_) return "at the end   p play from the start   q close";
+  if (PLAYBACK.block_counter > 0) return "stopped      p resume   s rewind   q close";
+  return "stopped      p play   q close";
+}
+
+// Writes the title over the one on the terminal, and the status line under it. The cursor is left
+// at the end of the last line written, so that a redraw goes back up one line first.
+void TerminalFace::draw() {
+  if (!with_status_) {
+    printf("\r%s\033[K", last_title_.c_str());
+  } else {
+    last_status_ = status();
+    printf("%s\r%s\033[K\n\r  %s\033[K", line_open_ ? "\033[A" : "", last_title_.c_str(), last_status_);
+  }
+  line_open_ = true;
   fflush(stdout);
 }
 
@@ -141,9 +188,11 @@ int TerminalFace::on_message_box(void* context, HWND, const char* text, const ch
   return IDOK;
 }
 
+// Leaves the title standing: the status line is cleared (the cursor stays at its start), a lone
+// title line is ended.
 void TerminalFace::end_line() {
   if (!line_open_) return;
-  printf("\n");
+  printf(with_status_ ? "\r\033[K" : "\n");
   fflush(stdout);
   line_open_ = false;
 }

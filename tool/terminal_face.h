@@ -9,8 +9,10 @@
 // running, so the message plays once, from the start to its natural end.
 //
 // The window title goes to standard output, rewritten in place on a terminal and one line per
-// change otherwise. A message box's text goes to standard error; a face that is not interactive
-// only keeps it, for the caller to report.
+// change otherwise. When the face is interactive and its output a terminal, a status line stands
+// under the title, as in terminal players: the state (playing, stopped, at the end) and the keys
+// that work in it; it is cleared when the face goes. A message box's text goes to standard error;
+// a face that is not interactive only keeps it, for the caller to report.
 #pragma once
 #include <string>
 
@@ -34,6 +36,9 @@ class TerminalFace {
   static int on_message_box(void* context, HWND owner, const char* text, const char* caption,
                             unsigned type);
   void read_keys(HWND dialog);
+  void follow_playback(bool title_written);
+  const char* status() const;
+  void draw();
   void end_line();
 
   DialogFace face_{};
@@ -41,7 +46,12 @@ class TerminalFace {
   bool raw_ = false;
   const char* (*detail_)(void);
   bool title_on_terminal_;
-  bool line_open_ = false;  // a title stands on the terminal's current line
+  bool with_status_;        // a status line under the title
+  bool line_open_ = false;  // the title (and status) stand on the terminal's last lines
+  bool running_ = false;    // playback was running when the face last looked
+  int titles_in_run_ = 0;   // titles written since playback last started
+  bool at_end_ = false;     // playback ran to the end and has not been rewound or started since
   std::string last_title_;
+  const char* last_status_ = nullptr;
   std::string message_;
 };

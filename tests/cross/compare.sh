@@ -15,9 +15,15 @@
 # names another launcher. Paths are handed to the Windows programs as Z: drive paths.
 set -euo pipefail
 
-if [ $# -lt 3 ]; then
+. "$(dirname "$0")/../support/prerequisite.sh"
+if [ $# -lt 2 ]; then
   echo "usage: compare.sh MEDIA_DIR NATIVE_RENDER WINDOWS_RENDER.exe..." >&2
   exit 2
+fi
+# What only scripts/setup.sh --tests provides: the test is skipped without it (or fails, when the
+# Windows tests are required).
+if [ $# -lt 3 ]; then
+  missing_prerequisite "no Windows cross builds (build/mingw-*): run scripts/build-windows.sh, then configure again"
 fi
 media=$(cd "$1" && pwd)
 native_dir=$(dirname "$2")
@@ -41,12 +47,13 @@ fi
 
 wine=$WINE
 if ! command -v "$wine" >/dev/null; then
-  echo "FAIL: no $wine on PATH: run scripts/setup-wine.sh" >&2
-  exit 1
+  missing_prerequisite "no $wine on PATH: run scripts/setup-wine.sh"
+fi
+if [ -z "${WINE:-}" ] && [ -n "$(wine32_problem)" ]; then
+  missing_prerequisite "$(wine32_problem)"
 fi
 if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "FAIL: no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh" >&2
-  exit 1
+  missing_prerequisite "no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh"
 fi
 export WINEDEBUG=-all
 # Should Wine decide the prefix needs an update, no Mono or Gecko prompt may come up.

@@ -57,24 +57,24 @@ STOP_XY=(66 22)
 test_start=$(date +%s%3N)
 ms_since() { echo $(($(date +%s%3N) - $1)); }
 
-# require_setup: every tool this test drives is present, and the prefix has been made.
+# require_setup: every tool this test drives is present, and the prefix has been made; when not,
+# the test is skipped (or fails, when the Windows tests are required: tests/support/prerequisite.sh).
+. "$(dirname "$0")/../support/prerequisite.sh"
 require_setup() {
   local tool missing=()
   for tool in wine wineserver Xvfb openbox xdotool i686-w64-mingw32-objdump timeout; do
     command -v "$tool" >/dev/null || missing+=("$tool")
   done
   if [ ${#missing[@]} -gt 0 ]; then
-    echo "FAIL: not installed: ${missing[*]}: run scripts/setup-wine.sh" >&2
-    exit 1
+    missing_prerequisite "not installed: ${missing[*]}: run scripts/setup-wine.sh"
   fi
+  [ -z "$(wine32_problem)" ] || missing_prerequisite "$(wine32_problem)"
   if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "FAIL: no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh" >&2
-    exit 1
+    missing_prerequisite "no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh"
   fi
   # The capture goes through ALSA: a prefix left to pick its sound driver may take PulseAudio.
   if ! grep -qx '"Audio"="alsa"' "$WINEPREFIX/user.reg"; then
-    echo "FAIL: the prefix $WINEPREFIX does not use ALSA for sound: run scripts/setup-wine.sh" >&2
-    exit 1
+    missing_prerequisite "the prefix $WINEPREFIX does not use ALSA for sound: run scripts/setup-wine.sh"
   fi
   local file
   for file in "$player" "$quira" "$pack" "$wav_match" "$media/speech-32.mp3" "$media/prompts-32.mp3"; do
