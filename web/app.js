@@ -119,7 +119,7 @@
 
   function fromOutput(m) {
     if (m.op === "tap") {
-      window.quiraTapped.push({gen: m.gen, kind: m.kind, samples: m.samples});
+      window.quiraTapped.push({gen: m.gen, kind: m.kind, samples: m.samples, sent: m.sent});
     } else if (m.op === "position") {
       if (testing) window.quiraUnderruns = m.underruns;
       if (m.gen !== playingGen || !playing) return;  // from before a stop
@@ -146,9 +146,12 @@
     $("player").hidden = true;
     $("save-note").textContent = "";
     await audioReady;
-    const wasm = await module();
-    player = new Worker(workerUrl);
-    reader = new Worker(workerUrl);
+    // The player starts by itself where the browser lets sound play now.
+    const play = audio ? await audioRuns() : false;
+    const pair = await (spare || workers());
+    spare = null;
+    player = pair.player;
+    reader = pair.reader;
     player.onmessage = (event) => fromPlayer(event.data);
     reader.onmessage = (event) => fromReader(event.data);
     if (audio) {
@@ -156,11 +159,24 @@
       audio.connect(channel.port1);
       player.postMessage({op: "output", port: channel.port2}, [channel.port2]);
     }
-    player.postMessage({op: "open", module: wasm, file});
-    reader.postMessage({op: "open", module: wasm, file});
+    player.postMessage({op: "open", file, player: true, play});
+    reader.postMessage({op: "open", file});
+    if (!play && audio) notice("Press play to listen: this browser waits for a click before it plays sound.");
+    if (!audio) notice("This browser offers no sound output to this page.");
+    setTimeout(() => { if (!spare) spare = workers(); }, 1000);
   }
 
-  async function fromPlayer(m) {
+  // Two workers with the module loaded, kept ready so that a file opened need not wait for them.
+  async function workers() {
+    const wasm = await module();
+    const pair = {player: new Worker(workerUrl), reader: new Worker(workerUrl)};
+    pair.player.postMessage({op: "load", module: wasm});
+    pair.reader.postMessage({op: "load", module: wasm});
+    return pair;
+  }
+  let spare = workers();
+
+  function fromPlayer(m) {
     if (m.op === "opened") {
       if (m.status !== 0) return refuse(m);
       header = m.header;
@@ -168,13 +184,8 @@
       show();
       if (!m.frames) {
         notice(`“${file.name}” holds no Quira message: where a message begins there are no voice frames.`);
-        player.postMessage({op: "player", choice: null, play: false});
         return;
       }
-      const runs = audio ? await audioRuns() : false;
-      if (!runs && audio) notice("Press play to listen: this browser waits for a click before it plays sound.");
-      if (!audio) notice("This browser offers no sound output to this page.");
-      player.postMessage({op: "player", choice: null, play: runs});
       for (const line of cutShort()) notice(line);
     } else if (m.op === "state") {
       playing = m.playing;
@@ -385,6 +396,7 @@
   }
 
   function saved(m) {
+    if (testing) window.quiraDecoded = m.decoded;
     if (m.error) {
       $("save-note").textContent = m.error;
       return;

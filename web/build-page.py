@@ -11,9 +11,9 @@ workers made from the page's own blobs, and forbids every connection: the page c
 send or load anything from anywhere.
 """
 import argparse
-import os
 import base64
 import hashlib
+import os
 import struct
 import sys
 import zlib

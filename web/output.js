@@ -61,7 +61,7 @@ class QuiraOutput {
       this.gen = m.gen;
     }
     if (m.op === "buffer") {
-      if (this.tap) this.post({op: "tap", gen: m.gen, kind: m.kind, samples: m.samples});
+      if (this.tap) this.post({op: "tap", gen: m.gen, kind: m.kind, sent: m.sent, samples: m.samples});
       this.queue.push(m);
       this.active = true;
       if (!this.current) this.advance();

@@ -102,7 +102,8 @@ function refill() {
     // The block this buffer holds: the one just read; none for the start's silences.
     const block = kind === 0 ? -1 : position - 1;
     const copy = Q.HEAP16.slice(samples >> 1, (samples >> 1) + BUFFER_SAMPLES);
-    output.postMessage({op: "buffer", gen, kind, block, samples: copy}, [copy.buffer]);
+    const sent = performance.timeOrigin + performance.now();  // for the benchmark
+    output.postMessage({op: "buffer", gen, kind, block, sent, samples: copy}, [copy.buffer]);
     handed.push({position, title: libraryTitle()});
     return;
   }
@@ -202,6 +203,7 @@ function peaks(choice, bins, blocks) {
 
 // The message as heard, as a WAV file: what `quira export` writes.
 function wav(choice) {
+  const started = performance.now();
   const status = Q._web_heard_open(...choiceArgs(choice));
   if (status !== 0) return postMessage({op: "wav", error: statusText(status)});
   const parts = [];
@@ -226,7 +228,8 @@ function wav(choice) {
   const head = Q.HEAPU8.slice(header, header + 44);
   Q._free(header);
   if (!fits) return postMessage({op: "wav", error: "The message is too long for a WAV file."});
-  postMessage({op: "wav", blob: new Blob([head, ...parts], {type: "audio/wav"})});
+  const decoded = performance.now() - started;
+  postMessage({op: "wav", decoded, blob: new Blob([head, ...parts], {type: "audio/wav"})});
 }
 
 // The plain frames of every block, as an MP3 file: what `quira extract` writes. A block of no
@@ -249,8 +252,11 @@ function mp3(blocks) {
 // ---- Messages from the page ------------------------------------------------------------------
 
 const handlers = {
-  async open(m) {
+  async load(m) {
     await load(m.module);
+  },
+  // Opens the file; the player's worker makes its player too and, when told, plays at once.
+  open(m) {
     file = m.file;
     slice = {at: 0, bytes: new Uint8Array(0)};
     const status = Q._web_open(file.size);
@@ -260,6 +266,11 @@ const handlers = {
     let holdsFrames = false;
     for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = Q._web_frames(k, frames) >= 0;
     postMessage({op: "opened", status: 0, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
+    if (!m.player) return;
+    const made = Q._web_player_new(1, 0, 0);
+    if (made !== 0) return state({error: statusText(made)});
+    if (holdsFrames && m.play) start();
+    else state();
   },
   output(m) {
     output = m.port;
