@@ -245,20 +245,29 @@ int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer, 
   size_t image_size = 0;
   const uint8_t* image = quira_player_image(&image_size);
   const int64_t block_frames = FRAME_STEP[maker->format] * FRAMES_PER_BLOCK;
-  for (int64_t i = 0; i < n; i++) {
-    int64_t at = offset + i;
-    uint8_t byte = 0;
+  for (int64_t done = 0; done < n;) {
+    const int64_t at = offset + done;
+    int64_t take = n - done;
+    uint8_t* to = out + done;
     if (at < PAYLOAD_OFFSET) {
-      byte = (size_t)at < image_size ? image[at] : 0;
+      if (take > PAYLOAD_OFFSET - at) take = PAYLOAD_OFFSET - at;
+      for (int64_t i = 0; i < take; i++) to[i] = (size_t)(at + i) < image_size ? image[at + i] : 0;
     } else if (at < PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES) {
-      byte = maker->header.bytes[at - PAYLOAD_OFFSET];
+      if (take > PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES - at) take = PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES - at;
+      memcpy(to, maker->header.bytes + (at - PAYLOAD_OFFSET), (size_t)take);
     } else {
-      // Blocks of 72-byte frames leave their last 720 bytes unused: zero.
-      int64_t in_payload = at - PAYLOAD_OFFSET - PAYLOAD_HEADER_BYTES;
-      int64_t block = in_payload / BLOCK_BYTES, within = in_payload % BLOCK_BYTES;
-      if (within < block_frames) byte = maker->frames[block * block_frames + within] ^ SCRAMBLE_KEY;
+      // One block at a time: its frames, scrambled; blocks of 72-byte frames leave their last
+      // 720 bytes unused, zero.
+      const int64_t in_payload = at - PAYLOAD_OFFSET - PAYLOAD_HEADER_BYTES;
+      const int64_t block = in_payload / BLOCK_BYTES, within = in_payload % BLOCK_BYTES;
+      if (take > BLOCK_BYTES - within) take = BLOCK_BYTES - within;
+      int64_t frames = within < block_frames ? block_frames - within : 0;
+      if (frames > take) frames = take;
+      memcpy(to, maker->frames + block * block_frames + within, (size_t)frames);
+      block_scramble(to, (int32_t)frames);
+      memset(to + frames, 0, (size_t)(take - frames));
     }
-    out[i] = byte;
+    done += take;
   }
   return n;
 }

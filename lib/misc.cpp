@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "audio/wav_header.h"
 #include "payload/payload.h"
 #include "quira/quira.h"
 
@@ -53,24 +54,9 @@ void quira_title_text(int64_t blocks, int32_t total_seconds, char* title) {
   snprintf(title, QUIRA_TITLE_CHARS, "Quira [%s]-[%s]", elapsed_text, total_text);
 }
 
-static void put_le(uint8_t* at, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; i++) at[i] = (uint8_t)(value >> (8 * i));
-}
-
 int quira_wav_header(int64_t samples, uint8_t header[44]) {
   const int64_t data_bytes = samples * 2;
   if (samples < 0 || data_bytes > (int64_t)0xFFFFFFFF - 36) return 0;
-  memcpy(header, "RIFF", 4);
-  put_le(header + 4, (uint32_t)(36 + data_bytes), 4);
-  memcpy(header + 8, "WAVEfmt ", 8);
-  put_le(header + 16, 16, 4);              // PCM format record
-  put_le(header + 20, 1, 2);               // PCM
-  put_le(header + 22, 1, 2);               // mono
-  put_le(header + 24, VOICE_RATE, 4);
-  put_le(header + 28, VOICE_RATE * 2, 4);  // bytes per second
-  put_le(header + 32, 2, 2);               // block alignment
-  put_le(header + 34, 16, 2);              // bits per sample
-  memcpy(header + 36, "data", 4);
-  put_le(header + 40, (uint32_t)data_bytes, 4);
+  wav_header_write(header, 1, VOICE_RATE, (uint32_t)data_bytes);
   return 1;
 }

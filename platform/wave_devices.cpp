@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "audio/wav_header.h"
 #include "platform/host.h"
 
 namespace {
@@ -40,28 +41,13 @@ struct WavFile {
 };
 WavFile WAV_FILE;
 
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
-}
 void put16(uint8_t* p, uint16_t v) {
   p[0] = (uint8_t)v;
   p[1] = (uint8_t)(v >> 8);
 }
 
-// The 44-byte header of a canonical PCM WAV file.
-void wav_header(uint8_t h[44], const WAVEFORMATEX& f, uint32_t data_bytes) {
-  memcpy(h, "RIFF", 4);
-  put32(h + 4, 36 + data_bytes);
-  memcpy(h + 8, "WAVEfmt ", 8);
-  put32(h + 16, 16);
-  put16(h + 20, WAVE_FORMAT_PCM);
-  put16(h + 22, f.nChannels);
-  put32(h + 24, f.nSamplesPerSec);
-  put32(h + 28, f.nSamplesPerSec * f.nBlockAlign);
-  put16(h + 32, f.nBlockAlign);
-  put16(h + 34, 16);
-  memcpy(h + 36, "data", 4);
-  put32(h + 40, data_bytes);
+void wav_header(uint8_t h[WAV_HEADER_BYTES], const WAVEFORMATEX& f, uint32_t data_bytes) {
+  wav_header_write(h, f.nChannels, f.nSamplesPerSec, data_bytes);
 }
 
 int file_open(void* context, const WAVEFORMATEX* format) {

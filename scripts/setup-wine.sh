@@ -48,6 +48,10 @@ if ! installed "${packages[@]}"; then
   step "installed ${packages[*]}"
 fi
 
+# shellcheck source=scripts/wine-lib.sh
+. "$root/scripts/wine-lib.sh"
+wine_choose
+[ "$WINE_32BIT" = 1 ] || echo "setup-wine: $WINE_NO_32BIT_REASON: 64-bit programs only, with $WINE"
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko: their install prompts would wait for a click that never comes.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -58,7 +62,7 @@ unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$prefix/.quira-ready" ]; then
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  wine wineboot -i >/dev/null 2>&1
+  "$WINE" wineboot -i >/dev/null 2>&1 || true
   # Wait for the prefix's own server to finish writing the registry before declaring it ready.
   wineserver -w
   [ -f "$prefix/system.reg" ] || { echo "setup-wine: wineboot made no prefix at $prefix" >&2; exit 1; }
@@ -74,9 +78,9 @@ audio_is_alsa() {
        END { exit !found }' "$prefix/user.reg"
 }
 if ! audio_is_alsa; then
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa /f >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa /f >/dev/null 2>&1
   wineserver -w
   audio_is_alsa || { echo "setup-wine: could not set the sound driver in $prefix" >&2; exit 1; }
   step "sound driver set to ALSA"
 fi
-echo "setup-wine: ready, $(wine --version 2>/dev/null), prefix $prefix"
+echo "setup-wine: ready, $("$WINE" --version 2>/dev/null), prefix $prefix"

@@ -21,3 +21,11 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=
 cmake --build build/sanitize
 # The Windows tests ran above; the sanitizers change nothing in the Windows programs.
 ctest --test-dir build/sanitize --output-on-failure -j2 -E 'windows'
+
+# The library's objects are independent: carriers decoded in parallel threads under
+# ThreadSanitizer give exactly their outputs one after the other.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_TSAN=ON \
+  -DQUIRA_PLAYER_EXE="$PWD/build/native/player-i686/app/player.exe" >/dev/null
+cmake --build build/tsan --target lib_test
+QUIRA_MEDIA_DIR="$PWD/build/native/media" TSAN_OPTIONS=halt_on_error=1 \
+  build/tsan/tests/lib_test --gtest_filter='LibraryMedia.*'

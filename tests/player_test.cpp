@@ -11,6 +11,7 @@
 
 #include "app/playback.h"
 #include "audio/wave_output.h"
+#include "quira/quira.h"
 #include "res/resource.h"
 #include "tests/media.h"
 #include "tool/player_host.h"
@@ -415,6 +416,66 @@ TEST(PlayerMedia, PlaysExactlyWhatExportAsPlayedWrites) {
     EXPECT_TRUE(samples_of(read_bytes(exported), 44) == from_player);
     unlink(exported.c_str());
   }
+}
+
+// The library's player against this one, on the same carrier through the same session: play
+// halted after 8 buffers, resumed for 5 more and halted again, rewound and played to the end,
+// then played again from the start. The library's caller keeps the device's two buffers full, so
+// a stop cuts the last two buffers it took, as the device's reset does here.
+TEST(PlayerMedia, TheLibrarysPlayerHaltsResumesAndRewindsAsThisPlayerDoes) {
+  MadeCarrier carrier(30, 500, 9, 40);  // a short last block, and a swept delay to carry state
+  Script s;
+  int step = 0;
+  s.after[8] = [](HWND d) { platform_click(d, IDC_STOP); };
+  s.on_idle = [&](HWND d) {
+    switch (step++) {
+      case 0:
+        platform_click(d, IDC_PLAY);
+        s.after[s.notifications + 5] = [](HWND dialog) { platform_click(dialog, IDC_STOP); };
+        break;
+      case 1:
+        platform_click(d, IDC_STOP);  // rewinds
+        platform_click(d, IDC_PLAY);
+        break;
+      case 2:
+        platform_click(d, IDC_PLAY);  // after the end: from the start
+        break;
+      default:
+        platform_key(d, VK_ESCAPE);
+    }
+  };
+  s.run(carrier.path);
+
+  QuiraCarrier* c = nullptr;
+  ASSERT_EQ(quira_carrier_open_path(carrier.path.c_str(), &c), QUIRA_OK);
+  QuiraPlayer* p = nullptr;
+  ASSERT_EQ(quira_player_new(c, nullptr, &p), QUIRA_OK);
+  std::vector<int16_t> played;
+  int16_t buffer[QUIRA_BUFFER_SAMPLES];
+  // One playback: heard buffers, all of them when it runs to its end.
+  auto play = [&](int heard) {
+    EXPECT_EQ(quira_player_start(p), QUIRA_OK);
+    std::vector<std::vector<int16_t>> taken;
+    while ((heard < 0 || (int)taken.size() < heard + 2) && quira_player_next(p, buffer, nullptr) == 1)
+      taken.emplace_back(buffer, buffer + QUIRA_BUFFER_SAMPLES);
+    if (heard >= 0) quira_player_stop(p);
+    for (size_t i = 0; i < taken.size() && (heard < 0 || (int)i < heard); i++)
+      played.insert(played.end(), taken[i].begin(), taken[i].end());
+  };
+  play(8);
+  EXPECT_EQ(quira_player_position(p), 8);
+  play(5);
+  quira_player_stop(p);
+  EXPECT_EQ(quira_player_position(p), 0);
+  play(-1);
+  play(-1);
+  char title[QUIRA_TITLE_CHARS];
+  quira_player_title(p, title);
+  EXPECT_EQ(last_title(s), title);
+  EXPECT_EQ(played.size(), s.played.size());
+  EXPECT_TRUE(played == s.played);
+  quira_player_free(p);
+  quira_carrier_close(c);
 }
 
 }  // namespace

@@ -96,9 +96,9 @@ TEST(ToolExportMedia, AsPlayedIsWhatThePlayerHandsTheDevice) {
   }
 }
 
-TEST(ToolExportMedia, AsPlayedFromAPathLongerThanThePlayerKeeps) {
+TEST(ToolExportMedia, AsPlayedWritesNothingButItsOutput) {
   // The player holds its own file name in 260 characters: a carrier deeper than that still plays.
-  TempDir dir;
+  TempDir dir, scratch;
   std::string deep = dir.path;
   while (deep.size() < 300) deep += "/a-folder-with-a-long-name";
   ASSERT_EQ(system(("mkdir -p '" + deep + "'").c_str()), 0);
@@ -106,6 +106,25 @@ TEST(ToolExportMedia, AsPlayedFromAPathLongerThanThePlayerKeeps) {
   ASSERT_EQ(system(("cp '" + media_path("speech-16.exe") + "' '" + carrier + "'").c_str()), 0);
   ASSERT_EQ(quira("export --as-played '" + carrier + "' -o " + dir.path + "/p.wav").status, 0);
   EXPECT_TRUE(samples_of(read_bytes(dir.path + "/p.wav"), 44) == player_samples(media_path("speech-16.exe")));
+
+  // Another effect is played from the carrier itself, whatever TMPDIR is: deep, unwritable or
+  // missing, nothing is written there, and the output is the whole message.
+  std::string deep_tmp = scratch.path;
+  while (deep_tmp.size() < 300) deep_tmp += "/a-long-temporary-folder";
+  ASSERT_EQ(system(("mkdir -p '" + deep_tmp + "'").c_str()), 0);
+  std::vector<uint8_t> first;
+  for (std::string tmp : {deep_tmp, std::string("/proc"), scratch.path + "/missing"}) {
+    std::string out = dir.path + "/e.wav";
+    std::string command = "TMPDIR='" + tmp + "' " + QUIRA_TOOL + " export --as-played --effect 9 --level 0 '" +
+                          carrier + "' -o " + out;
+    ASSERT_EQ(system(command.c_str()), 0) << tmp;
+    std::vector<uint8_t> bytes = read_bytes(out);
+    EXPECT_EQ(bytes.size(), 44 + 2 * player_samples(carrier).size()) << tmp;
+    if (first.empty()) first = bytes;
+    EXPECT_TRUE(bytes == first) << tmp;
+    EXPECT_EQ(system(("find '" + scratch.path + "' -type f | grep -q .").c_str()) != 0, true) << tmp;
+  }
+  EXPECT_EQ(dir.entries().size(), 3u);  // the folder, p.wav and e.wav: no temporary files
 }
 
 TEST(ToolExportMedia, PlainExportDropsTheLeadingSilenceAndWritesStdout) {

@@ -22,10 +22,24 @@ fi
 media=$(cd "$1" && pwd)
 native_dir=$(dirname "$2")
 shift 2
+# shellcheck source=scripts/wine-lib.sh
+. "$(dirname "$0")/../../scripts/wine-lib.sh"
+wine_choose
 windows_dirs=()
-for exe in "$@"; do windows_dirs+=("$(dirname "$exe")"); done
+for exe in "$@"; do
+  # A 32-bit program cannot run where the kernel runs none: say so, and compare the others.
+  if [ "$WINE_32BIT" = 0 ] && [[ "$exe" == *i686* ]]; then
+    echo "skipped: $exe: $WINE_NO_32BIT_REASON"
+    continue
+  fi
+  windows_dirs+=("$(dirname "$exe")")
+done
+if [ ${#windows_dirs[@]} -eq 0 ]; then
+  echo "FAIL: no Windows build can run here" >&2
+  exit 1
+fi
 
-wine=${WINE:-wine}
+wine=$WINE
 if ! command -v "$wine" >/dev/null; then
   echo "FAIL: no $wine on PATH: run scripts/setup-wine.sh" >&2
   exit 1

@@ -6,6 +6,7 @@
 // media script pads the speech so LAME writes such a stream). Every frame byte is scrambled;
 // blocks of 72-byte frames get 720 unused zero bytes behind their frames.
 #include <stdio.h>
+#include <string.h>
 #include <stdlib.h>
 
 #include <vector>
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
   carrier.insert(carrier.end(), header, header + PAYLOAD_HEADER_BYTES);
   for (size_t at = 0; at < mp3.size(); at += step * FRAMES_PER_BLOCK) {
     uint8_t block[BLOCK_BYTES] = {0};
-    for (size_t i = 0; i < step * FRAMES_PER_BLOCK; i++) block[i] = mp3[at + i] ^ SCRAMBLE_KEY;
+    memcpy(block, &mp3[at], step * FRAMES_PER_BLOCK);
+    block_scramble(block, (int32_t)(step * FRAMES_PER_BLOCK));
     carrier.insert(carrier.end(), block, block + BLOCK_BYTES);
   }
   FILE* out = fopen(argv[2], "wb");

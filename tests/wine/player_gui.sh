@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the Windows player under Wine on a virtual X display and uses it as a person would:
-#   player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR
+#   player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR [PLAYER64_EXE]
 # PLAYER_EXE is the built player (build/native/player-i686/app/player.exe); the carriers under
 # test are made here from it and the speech of MEDIA_DIR (the media fixture). Wine runs in
 # WINEPREFIX (made by scripts/setup-wine.sh); the display packages come from the same script.
@@ -18,6 +18,8 @@
 #   no_device    with no sound device the "Can not open sound device." box comes up before the
 #                dialog; once dismissed the dialog stands idle at 00:00:00 with the total;
 #                Escape exits with status 0
+# Where the kernel runs no 32-bit programs, the cases after `exe` run PLAYER64_EXE, the x86_64
+# build of the same player (build/mingw-x86_64/app/player.exe), and say so.
 # Wine may play a run of zeros when it ran out of sound (between two buffers when a refill came
 # late), and a little silence after the last buffer: wav_match reports those, they are not
 # failures.
@@ -28,11 +30,23 @@
 # Every xdotool and wine call runs under `timeout`: a hung call ends as a failure, not a hang.
 set -euo pipefail
 
-if [ $# -ne 5 ]; then
-  echo "usage: player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR" >&2
+if [ $# -ne 5 ] && [ $# -ne 6 ]; then
+  echo "usage: player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR [PLAYER64_EXE]" >&2
   exit 2
 fi
-player=$1 quira=$2 pack=$3 wav_match=$4 media=$5
+player=$1 quira=$2 pack=$3 wav_match=$4 media=$5 player64=${6:-}
+# shellcheck source=scripts/wine-lib.sh
+. "$(dirname "$0")/../../scripts/wine-lib.sh"
+wine_choose
+run_player=$player
+if [ "$WINE_32BIT" = 0 ]; then
+  if [ -z "$player64" ] || [ ! -f "$player64" ]; then
+    echo "FAIL: $WINE_NO_32BIT_REASON, and no x86_64 build of the player was given" >&2
+    exit 1
+  fi
+  echo "note: $WINE_NO_32BIT_REASON: the player runs as its x86_64 build, $player64"
+  run_player=$player64
+fi
 
 PLAYER_BYTES=163840
 PLAYER_IMPORTS="KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL"
@@ -129,7 +143,7 @@ start_display() {
 # $work/player.log; sets player_pid and player_started.
 start_player() {
   player_started=$(date +%s%3N)
-  ALSA_CONFIG_PATH=$2 WINEDEBUG=${3:-$WINEDEBUG} timeout -k 5 60 wine "$1" </dev/null >"$work/player.log" 2>&1 &
+  ALSA_CONFIG_PATH=$2 WINEDEBUG=${3:-$WINEDEBUG} timeout -k 5 60 "$WINE" "$1" </dev/null >"$work/player.log" 2>&1 &
   player_pid=$!
 }
 
@@ -237,7 +251,7 @@ make_carrier() {
   shift 3
   cat "$@" >"$work/stream.mp3"
   "$pack" "$work/stream.mp3" "$work/packed.bin" "$code" "$level"
-  { cat "$player"; tail -c +$((PLAYER_BYTES + 1)) "$work/packed.bin"; } >"$out"
+  { cat "$run_player"; tail -c +$((PLAYER_BYTES + 1)) "$work/packed.bin"; } >"$out"
 }
 
 # total_of CARRIER: the message length the title must show: (payload bytes - 12) x 0.00025 with
