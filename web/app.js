@@ -45,6 +45,7 @@
   let heard = null;       // the block heard now and how far into it, from the sound output
   let peaks = new Float32Array(BINS);
   let peaksVersion = 0;   // counts the changes to peaks, for the waveform's redrawing
+  let peaksPass = 0;      // the drawing asked for last
 
   const stem = () => (file ? file.name.replace(/\.[^.]*$/, "") : "message") || "message";
 
@@ -237,8 +238,7 @@
       survey = m.survey;
       showFacts();
     } else if (m.op === "peaks") {
-      if (m.error) return;
-      if (m.from === 0 && !m.done) peaks = new Float32Array(BINS);
+      if (m.error || m.pass !== peaksPass) return;  // an error, or a drawing given up
       peaks.set(m.data, m.from);
       peaksVersion++;
       $("wave-note").textContent = m.done ? "" : "Drawing the waveform…";
@@ -253,7 +253,8 @@
   function drawPeaks() {
     peaks = new Float32Array(BINS);
     peaksVersion++;
-    reader.postMessage({op: "peaks", choice, bins: BINS, blocks});
+    peaksPass++;
+    reader.postMessage({op: "peaks", choice, bins: BINS, blocks, pass: peaksPass});
   }
 
   // ---- Facts -----------------------------------------------------------------------------
@@ -276,8 +277,8 @@
     if (code === 0) return "none: the voice as it was recorded";
     const e = effects.find((x) => x.code === code);
     if (!e) return `code ${code}, which no player knows: the voice plays without effect`;
-    const how = level === 0 ? "the dry voice only" : level < 0 ? "subtracted from the voice" : `${level} of 128`;
-    return `${e.name} (${e.family.replace("-", " ")}: ${e.description}), at level ${level}: ${how}`;
+    const how = level === 0 ? ": the dry voice only" : level < 0 ? ", subtracted from the voice" : "";
+    return `${e.name} (${e.family.replace("-", " ")}: ${e.description}), at level ${level} of 128${how}`;
   }
 
   function showFacts() {
@@ -416,7 +417,7 @@
 
   $("save-wav").addEventListener("click", () => {
     $("save-note").textContent = "Preparing the WAV file…";
-    reader.postMessage({op: "wav", choice});
+    reader.postMessage({op: "wav", choice, blocks});
   });
   $("save-mp3").addEventListener("click", () => {
     $("save-note").textContent = "Preparing the MP3 file…";
@@ -453,6 +454,8 @@
     const target = event.target;
     if (target instanceof HTMLInputElement || target instanceof HTMLSelectElement) return;
     const key = event.key.toLowerCase();
+    // Space on a button presses that button, as everywhere on the web.
+    if (key === " " && target instanceof HTMLButtonElement) return;
     if (key === " " || key === "p") {
       event.preventDefault();
       play();

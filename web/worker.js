@@ -170,10 +170,10 @@ function onOutput(m) {
 // The waveform: the loudest sample of each of `bins` equal stretches of the message as played
 // with the choice of effect, block 0 (the priming block, never heard) included as silence.
 // Sent in parts as it is worked out.
-function peaks(choice, bins, blocks) {
+function peaks(choice, bins, blocks, pass) {
   let status = Q._web_player_new(...choiceArgs(choice));
   if (status === 0) status = Q._web_player_start();
-  if (status !== 0) return postMessage({op: "peaks", error: statusText(status)});
+  if (status !== 0) return postMessage({op: "peaks", pass, error: statusText(status)});
   const total = Math.max(1, blocks * BUFFER_SAMPLES);
   const data = new Float32Array(bins);
   let sent = 0;
@@ -193,17 +193,23 @@ function peaks(choice, bins, blocks) {
     }
     if (Date.now() - lastPost > 250) {
       const upto = Math.min(bins, Math.floor((position * BUFFER_SAMPLES * bins) / total));
-      postMessage({op: "peaks", from: sent, data: data.slice(sent, upto), done: false});
+      postMessage({op: "peaks", pass, from: sent, data: data.slice(sent, upto), done: false});
       sent = upto;
       lastPost = Date.now();
     }
   }
-  postMessage({op: "peaks", from: sent, data: data.slice(sent), done: true});
+  postMessage({op: "peaks", pass, from: sent, data: data.slice(sent), done: true});
 }
 
 // The message as heard, as a WAV file: what `quira export` writes.
-function wav(choice) {
+function wav(choice, blocks) {
   const started = performance.now();
+  // The longest the message can be: every block and the longest tail. Refused at once when a
+  // WAV file cannot hold it, rather than after decoding it all.
+  const header = Q._malloc(44);
+  const room = Q._web_wav_header(blocks * BUFFER_SAMPLES + 6 * 16000, header);
+  Q._free(header);
+  if (!room) return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
   const status = Q._web_heard_open(...choiceArgs(choice));
   if (status !== 0) return postMessage({op: "wav", error: statusText(status)});
   const parts = [];
@@ -223,10 +229,10 @@ function wav(choice) {
   }
   Q._free(buffer);
   Q._web_heard_close();
-  const header = Q._malloc(44);
-  const fits = Q._web_wav_header(count, header);
-  const head = Q.HEAPU8.slice(header, header + 44);
-  Q._free(header);
+  const at = Q._malloc(44);
+  const fits = Q._web_wav_header(count, at);
+  const head = Q.HEAPU8.slice(at, at + 44);
+  Q._free(at);
   if (!fits) return postMessage({op: "wav", error: "The message is too long for a WAV file."});
   const decoded = performance.now() - started;
   postMessage({op: "wav", decoded, blob: new Blob([head, ...parts], {type: "audio/wav"})});
@@ -299,10 +305,10 @@ const handlers = {
     postMessage({op: "survey", survey: json(Q._web_survey_json())});
   },
   peaks(m) {
-    peaks(m.choice, m.bins, m.blocks);
+    peaks(m.choice, m.bins, m.blocks, m.pass);
   },
   wav(m) {
-    wav(m.choice);
+    wav(m.choice, m.blocks);
   },
   mp3(m) {
     mp3(m.blocks);
