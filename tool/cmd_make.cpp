@@ -1,80 +1,59 @@
 // quira make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]
 //
-// The recording is mixed to mono, resampled to 16 kHz, encoded as Layer III frames, laid ten to a
-// block, scrambled and put behind the player embedded in this tool.
-//
-// Alignment: the encoder delays its input by 576 samples and the decoder by 529 more, so input
-// sample i decodes at sample 1,105 + i. LEAD_SAMPLES zeros before the voice put its first sample
-// on the first sample of block 1 (block 0 is the priming block, never heard). N input samples give
-// ceil(N / 576) + 2 frames, so padding the input to 576 x (10k - 2) samples gives exactly 10k
-// frames: whole blocks, and the voice's end well inside the last one.
-//
-// Memory: the recording streams through in chunks; only the frames made (4,000 bytes a second of
-// voice) are held, so that they are all checked before anything is written.
+// The recording streams through make's pipeline (tool/make_pipeline.h) a chunk at a time; only
+// the finished frames are held, so that they are all checked before anything is written. This
+// file is the command around it: options, input, output, progress, and the pipeline's failures
+// and warnings turned into lines.
 #include <stdint.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "decode/block_decoder.h"
 #include "tool/commands.h"
-#include "tool/mpeg_encoder.h"
+#include "tool/make_pipeline.h"
 #include "tool/output.h"
 #include "tool/player_image.h"
 #include "tool/progress.h"
-#include "tool/resampler.h"
 #include "tool/sound_input.h"
-#include "tool/voice_mark.h"
 
 namespace {
 
-const int VOICE_RATE = 16000;
-const int CODEC_DELAY = FRAME_SAMPLES + 529;           // encoder delay + decoder delay
-const int LEAD_SAMPLES = BLOCK_SAMPLES - CODEC_DELAY;  // 4,655
-const int DEFAULT_EFFECT_LEVEL = 64;                    // half effect, half voice
-const size_t CHUNK_FRAMES = 16384;
+const int DEFAULT_EFFECT_LEVEL = 64;  // half effect, half voice
+const size_t READ_SAMPLES = 1 << 16;   // samples of all channels read at a time
 
-// Blocks for a stream of total input samples: the least k with 576 x (10k - 2) >= total.
-int64_t blocks_for(int64_t total) {
-  return (total + 2 * FRAME_SAMPLES + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
+struct JobEnd {
+  void operator()(MakeJob* job) const {
+    make_end(job);
+    delete job;
+  }
+};
+using Job = std::unique_ptr<MakeJob, JobEnd>;
+
+void check(const SoundInput& input, const MakeJob* job, MakeStatus status) {
+  if (status != MAKE_OK) fail(input.name(), job->why);
 }
 
-struct Encoded {
-  std::vector<uint8_t> frames;
-  uint32_t voice_samples;
-  int format;
-};
-
-Encoded encode(SoundInput& input, int kbps) {
-  MpegEncoder encoder(kbps);
-  Resampler resampler(input.rate(), VOICE_RATE);
-  Progress progress("make: encoding " + input.name(), input.frames());
-  std::vector<float> chunk(CHUNK_FRAMES), voice;
-  voice.reserve(CHUNK_FRAMES * 4);
-
-  std::vector<float> zeros(LEAD_SAMPLES, 0.0f);
-  encoder.encode(zeros.data(), zeros.size());
-  int64_t read = 0, voice_samples = 0;
-  for (size_t n; (n = input.read_mono(chunk.data(), chunk.size())) > 0;) {
-    read += (int64_t)n;
-    voice.clear();
-    resampler.process(chunk.data(), n, voice);
-    encoder.encode(voice.data(), voice.size());
-    voice_samples += (int64_t)voice.size();
-    progress.update(read);
+Job encode(SoundInput& input, int kbps) {
+  Job job(new MakeJob());
+  MakeSettings settings = {(double)input.rate(), input.channels(), kbps, input.frames()};
+  check(input, job.get(), make_start(job.get(), &settings));
+  Progress progress("make: encoding " + input.name(), input.frames() > 0 ? input.frames() : 0);
+  const size_t frames = std::max<size_t>(1, READ_SAMPLES / (size_t)input.channels());
+  std::vector<float> chunk(frames * (size_t)input.channels());
+  for (size_t n; (n = input.read(chunk.data(), frames)) > 0;) {
+    check(input, job.get(), make_feed(job.get(), chunk.data(), n));
+    progress.update(job->frames_in);
   }
-  voice.clear();
-  resampler.flush(voice);
-  encoder.encode(voice.data(), voice.size());
-  voice_samples += (int64_t)voice.size();
-  if (voice_samples == 0) fail(input.name(), "holds no samples");
-  if (voice_samples > (int64_t)UINT32_MAX - LEAD_SAMPLES) fail(input.name(), "too long for a carrier");
-
-  const int64_t total = LEAD_SAMPLES + voice_samples;
-  const int64_t blocks = blocks_for(total);
-  zeros.assign((size_t)(FRAME_SAMPLES * (FRAMES_PER_BLOCK * blocks - 2) - total), 0.0f);
-  encoder.encode(zeros.data(), zeros.size());
-  return {encoder.finish(blocks * FRAMES_PER_BLOCK), (uint32_t)voice_samples, encoder.format()};
+  check(input, job.get(), make_finish(job.get()));
+  if (job->not_numbers)
+    note("warning: " + input.name() + ": made silent " + std::to_string(job->not_numbers) +
+         (job->not_numbers == 1 ? " sample that was not a number (NaN)" : " samples that were not numbers (NaN)"));
+  if (job->clipped)
+    note("warning: " + input.name() + ": clipped " + std::to_string(job->clipped) +
+         (job->clipped == 1 ? " sample" : " samples") + " beyond full scale");
+  return job;
 }
 
 }  // namespace
@@ -97,21 +76,16 @@ int command_make(Args& args) {
 
   SoundInput input(in_path);
   AtomicOutput out(out_path, in_path);
-  Encoded encoded = encode(input, std::stoi(bitrate_text));
+  Job job = encode(input, std::stoi(bitrate_text));
 
-  PayloadHeader header{};
-  voice_mark_write(header, encoded.voice_samples);
-  header.bytes[10] = (uint8_t)code;
-  header.bytes[11] = (uint8_t)(127 - level);  // the player's level is 127 - byte, as a signed byte
-
+  PayloadHeader header;
+  make_header(job.get(), (int8_t)code, (uint8_t)(127 - level), &header);  // the player's level is 127 - byte
   std::span<const uint8_t> player = player_image();
   out.write(player.data(), player.size());
   out.write(header.bytes, PAYLOAD_HEADER_BYTES);
-  // Blocks of 72-byte frames leave their last 720 bytes unused: zero.
-  const size_t frame_bytes = (size_t)FRAME_STEP[encoded.format] * FRAMES_PER_BLOCK;
-  uint8_t block[BLOCK_BYTES] = {0};
-  for (size_t at = 0; at < encoded.frames.size(); at += frame_bytes) {
-    for (size_t i = 0; i < frame_bytes; i++) block[i] = encoded.frames[at + i] ^ SCRAMBLE_KEY;
+  uint8_t block[BLOCK_BYTES];
+  for (int64_t k = 0; k < job->blocks; k++) {
+    make_block(job.get(), k, block);
     out.write(block, BLOCK_BYTES);
   }
   out.commit();

@@ -2,27 +2,36 @@
 #include "tool/mpeg_encoder.h"
 
 #include <lame.h>
+#include <stdarg.h>
 #include <stdio.h>
-
-#include <string>
+#include <stdlib.h>
+#include <string.h>
 
 #include "decode/block_decoder.h"
-#include "tool/cli.h"
 
 namespace {
 
 const int RATE = 16000;
 
-[[noreturn]] void encoder_fail(const std::string& why) {
-  throw ToolError(EXIT_PROCESSING, "encoder: " + why);
+int encoder_fail(MpegEncoder* e, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(e->why, sizeof e->why, format, args);
+  va_end(args);
+  return 0;
 }
 
 }  // namespace
 
-MpegEncoder::MpegEncoder(int kbps) : format_(kbps == 32 ? 2 : 1) {
-  lame_.reset(lame_init());
-  if (!lame_) encoder_fail("cannot start libmp3lame");
-  lame_global_flags* lame = lame_.get();
+int mpeg_encoder_start(MpegEncoder* e, int kbps) {
+  e->lame = nullptr;
+  e->frames = nullptr;
+  e->bytes = e->capacity = 0;
+  e->why[0] = '\0';
+  e->format = kbps == 32 ? 2 : 1;
+  e->lame = lame_init();
+  if (!e->lame) return encoder_fail(e, "cannot start libmp3lame");
+  lame_global_flags* lame = e->lame;
   lame_set_in_samplerate(lame, RATE);
   lame_set_out_samplerate(lame, RATE);
   lame_set_num_channels(lame, 1);
@@ -35,45 +44,63 @@ MpegEncoder::MpegEncoder(int kbps) : format_(kbps == 32 ? 2 : 1) {
   lame_set_copyright(lame, 0);
   lame_set_error_protection(lame, 0);
   lame_set_emphasis(lame, 0);
-  if (lame_init_params(lame) < 0) encoder_fail("libmp3lame refuses the settings");
+  if (lame_init_params(lame) < 0) return encoder_fail(e, "libmp3lame refuses the settings");
+  return 1;
 }
 
-void LameCloser::operator()(lame_global_struct* lame) const {
-  lame_close(lame);
+int mpeg_encoder_reserve(MpegEncoder* e, size_t bytes) {
+  if (bytes <= e->capacity) return 1;
+  uint8_t* grown = (uint8_t*)realloc(e->frames, bytes);
+  if (!grown) return encoder_fail(e, "out of memory for %zu bytes of frames", bytes);
+  e->frames = grown;
+  e->capacity = bytes;
+  return 1;
 }
 
-void MpegEncoder::encode(const float* samples, size_t n) {
-  // LAME's own bound on what one call can give: 1.25 x samples + 7,200 bytes.
-  const size_t step = 1 << 16;
-  for (size_t at = 0; at < n; at += step) {
-    size_t count = n - at < step ? n - at : step;
-    chunk_.resize(count * 5 / 4 + 7200);
-    int bytes = lame_encode_buffer_ieee_float(lame_.get(), samples + at, samples + at, (int)count, chunk_.data(),
-                                              (int)chunk_.size());
-    if (bytes < 0) encoder_fail("libmp3lame failed (" + std::to_string(bytes) + ")");
-    stream_.insert(stream_.end(), chunk_.begin(), chunk_.begin() + bytes);
+// Appends one call's output to the stream. A stream longer than reserved grows by half (glibc
+// moves a large block's pages rather than copying them).
+static int encoder_append(MpegEncoder* e, int bytes) {
+  if (bytes <= 0) return 1;
+  if (e->bytes + (size_t)bytes > e->capacity) {
+    size_t grown = e->capacity + e->capacity / 2;
+    if (grown < e->bytes + (size_t)bytes + (1 << 20)) grown = e->bytes + (size_t)bytes + (1 << 20);
+    if (!mpeg_encoder_reserve(e, grown)) return 0;
   }
+  memcpy(e->frames + e->bytes, e->chunk, (size_t)bytes);
+  e->bytes += (size_t)bytes;
+  return 1;
 }
 
-std::vector<uint8_t> MpegEncoder::finish(int64_t expected_frames) {
-  chunk_.resize(7200);
-  int bytes = lame_encode_flush(lame_.get(), chunk_.data(), (int)chunk_.size());
-  if (bytes < 0) encoder_fail("libmp3lame failed to flush (" + std::to_string(bytes) + ")");
-  stream_.insert(stream_.end(), chunk_.begin(), chunk_.begin() + bytes);
+int mpeg_encoder_encode(MpegEncoder* e, const float* samples, size_t n) {
+  if (n > MPEG_ENCODER_PIECE) return encoder_fail(e, "%zu samples in one call, more than %d", n, MPEG_ENCODER_PIECE);
+  int bytes = lame_encode_buffer_ieee_float(e->lame, samples, samples, (int)n, e->chunk, (int)sizeof e->chunk);
+  if (bytes < 0) return encoder_fail(e, "libmp3lame failed (%d)", bytes);
+  return encoder_append(e, bytes);
+}
 
-  const size_t step = (size_t)FRAME_STEP[format_];
-  const uint32_t word = SYNC_WORDS[format_];
-  if (stream_.size() != (size_t)expected_frames * step)
-    encoder_fail("libmp3lame gave " + std::to_string(stream_.size()) + " bytes, not the " +
-                 std::to_string(expected_frames) + " frames of " + std::to_string(step) + " bytes expected");
-  for (size_t at = 0; at < stream_.size(); at += step) {
-    const uint8_t* h = &stream_[at];
+int mpeg_encoder_finish(MpegEncoder* e, int64_t expected_frames) {
+  int bytes = lame_encode_flush(e->lame, e->chunk, (int)sizeof e->chunk);
+  if (bytes < 0) return encoder_fail(e, "libmp3lame failed to flush (%d)", bytes);
+  if (!encoder_append(e, bytes)) return 0;
+
+  const size_t step = (size_t)FRAME_STEP[e->format];
+  const uint32_t word = SYNC_WORDS[e->format];
+  if (e->bytes != (size_t)expected_frames * step)
+    return encoder_fail(e, "libmp3lame gave %zu bytes, not the %lld frames of %zu bytes expected", e->bytes,
+                        (long long)expected_frames, step);
+  for (size_t at = 0; at < e->bytes; at += step) {
+    const uint8_t* h = &e->frames[at];
     uint32_t got = (uint32_t)h[0] << 24 | (uint32_t)h[1] << 16 | (uint32_t)h[2] << 8 | h[3];
-    if (got != word) {
-      char text[96];
-      snprintf(text, sizeof text, "frame %zu has header 0x%08X, not the accepted 0x%08X", at / step, got, word);
-      encoder_fail(text);
-    }
+    if (got != word)
+      return encoder_fail(e, "frame %zu has header 0x%08X, not the accepted 0x%08X", at / step, got, word);
   }
-  return std::move(stream_);
+  return 1;
+}
+
+void mpeg_encoder_end(MpegEncoder* e) {
+  if (e->lame) lame_close(e->lame);
+  free(e->frames);
+  e->lame = nullptr;
+  e->frames = nullptr;
+  e->bytes = e->capacity = 0;
 }

@@ -2,39 +2,45 @@
 // 16 kbit/s, no Info tag, no ID3 tag, no CRC, original bit set. Each frame then carries exactly the
 // header word the block decoder accepts for its format.
 //
-// Invariant of finish(): the stream it returns is exactly the expected number of frames, each of
-// FRAME_STEP bytes starting with the accepted word; anything else is an error, never a carrier.
+// Plain procedures over a record, failure as a return value with the reason in why. The frames
+// are kept in the record until the caller takes them, so that they can all be checked first.
+//
+// Invariants: the encoder is only handed finite samples within full scale (+-1); after a
+// successful mpeg_encoder_finish the stream is exactly the expected number of frames, each of
+// FRAME_STEP bytes starting with the accepted word; anything else is a failure, never a carrier.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
-#include <memory>
-#include <vector>
-
 struct lame_global_struct;
-struct LameCloser {
-  void operator()(lame_global_struct* lame) const;
+
+enum {
+  MPEG_ENCODER_PIECE = 16384,                            // most samples one call encodes
+  MPEG_ENCODER_CALL_BYTES = MPEG_ENCODER_PIECE * 5 / 4 + 7200  // LAME's bound on one call's output
 };
 
-class MpegEncoder {
- public:
-  // kbps is 32 or 16. Throws ToolError when the encoder cannot be set up.
-  explicit MpegEncoder(int kbps);
-  MpegEncoder(const MpegEncoder&) = delete;
-  MpegEncoder& operator=(const MpegEncoder&) = delete;
-
-  // Encodes n samples at 16 kHz, full scale +-1.
-  void encode(const float* samples, size_t n);
-  // Flushes the encoder and returns the whole stream after checking it is expected_frames frames
-  // of the accepted format; throws ToolError otherwise.
-  std::vector<uint8_t> finish(int64_t expected_frames);
-
-  // Block format index (see decode/block_decoder.h) of the frames made.
-  int format() const { return format_; }
-
- private:
-  std::unique_ptr<lame_global_struct, LameCloser> lame_;
-  int format_;
-  std::vector<uint8_t> stream_;
-  std::vector<uint8_t> chunk_;
+struct MpegEncoder {
+  lame_global_struct* lame;
+  int format;          // block format index (decode/block_decoder.h) of the frames made
+  uint8_t* frames;     // the stream so far
+  size_t bytes;        // its length
+  size_t capacity;     // bytes allocated
+  uint8_t chunk[MPEG_ENCODER_CALL_BYTES];  // one call's output, before it joins the stream
+  char why[128];       // what failed, when a call returned 0
 };
+
+// Sets the encoder up for kbps (32 or 16). Returns 1, or 0 when libmp3lame refuses;
+// mpeg_encoder_end must follow either way.
+int mpeg_encoder_start(MpegEncoder* e, int kbps);
+
+// Makes room for a stream of the given length in one allocation, when it is known up front.
+int mpeg_encoder_reserve(MpegEncoder* e, size_t bytes);
+
+// Encodes n samples (at most MPEG_ENCODER_PIECE) at 16 kHz, within +-1.
+int mpeg_encoder_encode(MpegEncoder* e, const float* samples, size_t n);
+
+// Flushes the encoder and checks that the stream is expected_frames frames of the accepted format.
+int mpeg_encoder_finish(MpegEncoder* e, int64_t expected_frames);
+
+// Releases the encoder and the frames.
+void mpeg_encoder_end(MpegEncoder* e);

@@ -2,50 +2,37 @@
 #include "tool/resampler.h"
 
 #include <soxr.h>
+#include <string.h>
 
-#include "tool/cli.h"
-
-Resampler::Resampler(double in_rate, double out_rate) : ratio_(out_rate / in_rate) {
-  if (in_rate == out_rate) return;
+int resampler_start(Resampler* r, double in_rate, double out_rate) {
+  r->converter = nullptr;
+  r->why = nullptr;
+  if (in_rate == out_rate) return 1;
   soxr_error_t error = nullptr;
   soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
   soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-  soxr_ = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr);
-  if (!soxr_ || error) throw ToolError(EXIT_PROCESSING, std::string("resampler: ") + (error ? error : "cannot start"));
+  r->converter = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr);
+  if (r->converter && !error) return 1;
+  r->why = error ? error : "cannot start";
+  resampler_end(r);
+  return 0;
 }
 
-Resampler::~Resampler() {
-  if (soxr_) soxr_delete(soxr_);
-}
-
-void Resampler::process(const float* in, size_t n, std::vector<float>& out) {
-  if (!soxr_) {
-    out.insert(out.end(), in, in + n);
-    return;
+int resampler_run(Resampler* r, const float* in, size_t n, size_t* taken, float* out, size_t room, size_t* given) {
+  *taken = *given = 0;
+  if (!r->converter) {
+    size_t count = in ? (n < room ? n : room) : 0;
+    if (count) memcpy(out, in, count * sizeof *out);
+    *taken = *given = count;
+    return 1;
   }
-  if (n > 0) drain(in, n, out);
+  soxr_error_t error = soxr_process(r->converter, in, in ? n : 0, in ? taken : nullptr, out, room, given);
+  if (!error) return 1;
+  r->why = error;
+  return 0;
 }
 
-void Resampler::flush(std::vector<float>& out) {
-  if (soxr_) drain(nullptr, 0, out);
-}
-
-// Runs the converter until it has taken all n samples (or, for a null input, given all it holds).
-void Resampler::drain(const float* in, size_t n, std::vector<float>& out) {
-  const size_t room = (size_t)((double)n * ratio_) + 1024;
-  do {
-    size_t taken = 0, given = 0;
-    size_t at = out.size();
-    out.resize(at + room);
-    soxr_error_t error = soxr_process(soxr_, in, n, in ? &taken : nullptr, out.data() + at, room, &given);
-    out.resize(at + given);
-    if (error) throw ToolError(EXIT_PROCESSING, std::string("resampler: ") + error);
-    if (in) {
-      in += taken;
-      n -= taken;
-      if (n == 0) return;
-    } else if (given == 0) {
-      return;
-    }
-  } while (true);
+void resampler_end(Resampler* r) {
+  if (r->converter) soxr_delete(r->converter);
+  r->converter = nullptr;
 }
