@@ -273,3 +273,29 @@ TEST(HostileMake, StandardInputAndNamedPipesStream) {
   EXPECT_EQ(access((d + "/no.exe").c_str(), F_OK), -1);
   EXPECT_TRUE(leftovers(dir).empty());
 }
+
+// A FIFO as a carrier used to block info, export, extract, play and repack for ever in the open
+// call; a device is no carrier either. Both are refused at once.
+TEST(HostileInput, FifosAndDevicesAreRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string d = dir.path, err = d + "/err.txt";
+  ASSERT_EQ(mkfifo((d + "/c.exe").c_str(), 0600), 0);
+  const std::vector<std::string> inputs = {d + "/c.exe", "/dev/null", "/dev/zero"};
+  const std::vector<std::string> commands = {"info", "info --json", "export -o " + d + "/o.wav",
+                                             "export --as-played -o " + d + "/o.wav", "extract -o " + d + "/o.mp3",
+                                             "play", "repack -o " + d + "/o.exe"};
+  for (const std::string& input : inputs)
+    for (const std::string& command : commands) {
+      SCOPED_TRACE(command + " " + input);
+      int status =
+          sh("timeout 20 " + std::string(QUIRA_TOOL) + " " + command + " " + input + " </dev/null >/dev/null 2>" + err);
+      EXPECT_EQ(status, 2);
+      std::string said = text_of(err);
+      EXPECT_EQ(said.rfind("quira: error: " + input + ": a ", 0), 0u) << said;
+      EXPECT_NE(said.find("not a regular file"), std::string::npos) << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+  std::vector<std::string> left = dir.entries();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"c.exe", "err.txt"}));
+}

@@ -18,8 +18,9 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 class Carrier {
  public:
-  // Opens path. Throws ToolError: EXIT_PROCESSING when it cannot be read (missing, a directory,
-  // unreadable), EXIT_NOT_CARRIER when it is shorter than the player it should begin with.
+  // Opens path. Throws ToolError: EXIT_PROCESSING when it cannot be read (missing, unreadable,
+  // or not a regular file: a directory, FIFO or device is refused at once, without waiting on
+  // it), EXIT_NOT_CARRIER when it is shorter than the player it should begin with.
   explicit Carrier(const std::string& path);
 
   const std::string& path() const { return path_; }
