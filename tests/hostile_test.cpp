@@ -299,3 +299,46 @@ TEST(HostileInput, FifosAndDevicesAreRefusedWithoutWaiting) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"c.exe", "err.txt"}));
 }
+
+// info --json printed a file name's bytes as they were, and a name that is not UTF-8 made the
+// output invalid JSON. Such bytes are now U+FFFD; the output parses whatever the name.
+TEST(HostileInfo, JsonParsesWhateverTheFileName) {
+  TempDir dir;
+  struct Name {
+    std::string bytes;
+    std::string parsed;  // the "file" value as a JSON parser gives it, less the directory
+  } names[] = {
+      {"plain.exe", "plain.exe"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xa4.exe", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xa4.exe"},
+      {"latin1-\xe9t\xe9.exe", "latin1-\xef\xbf\xbdt\xef\xbf\xbd.exe"},
+      {"cut-\xc3.exe", "cut-\xef\xbf\xbd.exe"},
+      {"overlong-\xc0\xaf.exe", "overlong-\xef\xbf\xbd\xef\xbf\xbd.exe"},
+      {"surrogate-\xed\xa0\x80.exe", "surrogate-\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd.exe"},
+      {"beyond-\xf4\x90\x80\x80.exe", "beyond-\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd.exe"},
+      {"quote\"back\\slash\x01.exe", "quote\"back\\slash\x01.exe"},
+  };
+  const std::vector<uint8_t> carrier = read_bytes(media_path("speech-8.exe"));
+  ASSERT_FALSE(carrier.empty());
+  std::string jsons;
+  for (size_t i = 0; i < std::size(names); i++) {
+    std::string path = dir.path + "/" + names[i].bytes, json = dir.path + "/info-" + std::to_string(i);
+    write_file(path, carrier);
+    // The shell gets the name through the environment: no quoting of its bytes.
+    setenv("QUIRA_NAME", path.c_str(), 1);
+    ASSERT_EQ(sh(std::string(QUIRA_TOOL) + " info --json \"$QUIRA_NAME\" > " + json), 0) << names[i].bytes;
+    unlink(path.c_str());
+    jsons += " " + json;
+  }
+  // Python's strict UTF-8 decoding and JSON parser, once for all; each file name goes back as
+  // UTF-8 into FILE.name, or the error into FILE.name when the output does not parse.
+  ASSERT_EQ(sh("python3 -c 'import json,sys\n"
+               "for p in sys.argv[1:]:\n"
+               "  try: n = json.loads(open(p,\"rb\").read().decode(\"utf-8\"))[\"file\"]\n"
+               "  except Exception as e: n = \"invalid: \" + str(e)\n"
+               "  open(p + \".name\",\"wb\").write(n.encode(\"utf-8\"))' " + jsons),
+            0);
+  for (size_t i = 0; i < std::size(names); i++)
+    EXPECT_EQ(text_of(dir.path + "/info-" + std::to_string(i) + ".name"), dir.path + "/" + names[i].parsed)
+        << "for " << names[i].bytes << ": " << text_of(dir.path + "/info-" + std::to_string(i));
+  unsetenv("QUIRA_NAME");
+}
