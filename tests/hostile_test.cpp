@@ -342,3 +342,57 @@ TEST(HostileInfo, JsonParsesWhateverTheFileName) {
         << "for " << names[i].bytes << ": " << text_of(dir.path + "/info-" + std::to_string(i));
   unsetenv("QUIRA_NAME");
 }
+
+// -o naming a FIFO, a device or a symbolic link: the temporary file's rename used to put a
+// regular file in its place (as root, over /dev/null). A FIFO or device is written to; a link is
+// followed and the file it names replaced, in that file's directory.
+TEST(HostileOutput, FifosDevicesAndLinksAreWrittenThroughNotReplaced) {
+  TempDir dir;
+  const std::string d = dir.path, carrier = media_path("speech-8.exe");
+  ASSERT_EQ(quira("export " + carrier + " -o " + d + "/plain.wav").status, 0);
+  const std::vector<uint8_t> expected = read_bytes(d + "/plain.wav");
+  ASSERT_GT(expected.size(), 44u);
+  struct stat st;
+
+  ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(sh("timeout 20 sh -c 'cat " + d + "/fifo > " + d + "/drained' & " + QUIRA_TOOL + " export " + carrier +
+               " -o " + d + "/fifo; s=$?; wait; exit $s"),
+            0);
+  ASSERT_EQ(lstat((d + "/fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still a FIFO";
+  EXPECT_TRUE(read_bytes(d + "/drained") == expected) << "and its reader got the file";
+
+  // A link to a file, through a relative path in another directory: the link stays, the file
+  // is replaced and keeps its permissions.
+  ASSERT_EQ(mkdir((d + "/sub").c_str(), 0755), 0);
+  write_file(d + "/sub/real.wav", {'o', 'l', 'd'});
+  chmod((d + "/sub/real.wav").c_str(), 0640);
+  ASSERT_EQ(symlink("sub/real.wav", (d + "/link.wav").c_str()), 0);
+  ASSERT_EQ(quira("export " + carrier + " -o " + d + "/link.wav").status, 0);
+  ASSERT_EQ(lstat((d + "/link.wav").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is still a link";
+  EXPECT_TRUE(read_bytes(d + "/sub/real.wav") == expected);
+  ASSERT_EQ(stat((d + "/sub/real.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // make and repack see through the link: the file it names exists.
+  EXPECT_EQ(quira("repack " + carrier + " -o " + d + "/link.wav").status, 2);
+  EXPECT_TRUE(read_bytes(d + "/sub/real.wav") == expected);
+  // A dangling link is followed to the file it names, which is made.
+  ASSERT_EQ(symlink("sub/new.wav", (d + "/dangling.wav").c_str()), 0);
+  ASSERT_EQ(quira("export " + carrier + " -o " + d + "/dangling.wav").status, 0);
+  EXPECT_TRUE(read_bytes(d + "/sub/new.wav") == expected);
+  ASSERT_EQ(lstat((d + "/dangling.wav").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  // A character device: only root can make one, and only root could have had it replaced.
+  if (geteuid() == 0 && mknod((d + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    ASSERT_EQ(quira("export " + carrier + " -o " + d + "/null").status, 0);
+    ASSERT_EQ(quira("repack " + carrier + " -o " + d + "/null").status, 0) << "a device is no file to keep";
+    ASSERT_EQ(lstat((d + "/null").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device is still a device";
+  }
+  EXPECT_TRUE(leftovers(dir).empty());
+  std::vector<std::string> sub = TempDir::list(d + "/sub");
+  std::sort(sub.begin(), sub.end());
+  EXPECT_EQ(sub, (std::vector<std::string>{"new.wav", "real.wav"})) << "no temporary file beside the link's file";
+}
