@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, and
-# the Windows player itself under Wine on a virtual display (the Wine tests are named windows_*).
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, the
+# Windows player itself under Wine on a virtual display (the Wine tests are named windows_*), and
+# a short run of each fuzzer (scripts/fuzz.sh).
 #   scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,3 +21,6 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_SANITIZE=
 cmake --build build/sanitize
 # The Windows tests ran above; the sanitizers change nothing in the Windows programs.
 ctest --test-dir build/sanitize --output-on-failure -j2 -E 'windows'
+
+# Each fuzzer for 15 s on its seed corpus (scripts/fuzz.sh for longer runs).
+scripts/fuzz.sh 15
