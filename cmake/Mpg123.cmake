@@ -97,3 +97,9 @@ set_target_properties(mpg123_pinned PROPERTIES
 if(NOT WIN32)
   set_property(TARGET mpg123_pinned PROPERTY INTERFACE_LINK_LIBRARIES m)
 endif()
+# The pinned library's symbols stay inside the programs that link it. Exported, they would take
+# the place of the system's libmpg123 for the shared libraries those programs load: libsndfile
+# would decode MP3 input through a decoder built without floating-point output, into garbage.
+if(NOT WIN32 AND NOT EMSCRIPTEN)
+  set_property(TARGET mpg123_pinned PROPERTY INTERFACE_LINK_OPTIONS "LINKER:--exclude-libs,libmpg123.a")
+endif()

@@ -9,9 +9,14 @@
 // ceil(N / 576) + 2 frames, so padding the input to 576 x (10k - 2) samples gives exactly 10k
 // frames: whole blocks, and the voice's end well inside the last one.
 //
+// Conditioning: a sample that is not a number (NaN) carries no value and becomes silence; one
+// beyond full scale, infinity included, is clipped to it, as any converter to fixed point does;
+// both are counted. The resampler's filter may overshoot full scale a little: that is clipped
+// too, uncounted. The encoder sees finite samples within +-1 only.
+//
 // Memory: the recording streams through; only the frames (4,000 bytes a second of voice) are
 // held, so that every one is checked before any byte of the carrier is handed out. The voice is
-// limited to MAKE_MAX_SECONDS.
+// limited to QUIRA_VOICE_SAMPLES_MAX, what the voice mark counts.
 #include <lame.h>
 #include <math.h>
 #include <soxr.h>
@@ -26,10 +31,7 @@ enum {
   CODEC_DELAY = FRAME_SAMPLES + 529,          // encoder delay + decoder delay
   LEAD_SAMPLES = BLOCK_SAMPLES - CODEC_DELAY,  // 4,655
   MIX_CHUNK = 4096,                            // mono samples mixed per step
-  MAX_CHANNELS = 64,
-  // Twelve hours: far inside the voice mark's 32-bit sample count (74 hours) and the player's
-  // title clock, and the frames it holds (173 MB at 32 kbit/s) still fit in memory.
-  MAKE_MAX_SECONDS = 12 * 3600
+  MAX_CHANNELS = 1024
 };
 
 struct QuiraMaker {
@@ -42,7 +44,8 @@ struct QuiraMaker {
   PayloadHeader header;
   int64_t voice_samples;          // 16 kHz samples of voice so far
   int64_t input_frames;
-  int64_t nonfinite;
+  int64_t not_numbers;
+  int64_t clipped;
   uint8_t* frames;                // the stream so far
   int64_t frames_bytes;
   int64_t frames_capacity;
@@ -85,19 +88,24 @@ static int maker_encode(QuiraMaker* m, const float* samples, int64_t n) {
   return m->status;
 }
 
+// Encodes n samples of voice at 16 kHz, within full scale.
+static int maker_encode_voice(QuiraMaker* m, float* voice, size_t n) {
+  if (m->voice_samples + (int64_t)n > QUIRA_VOICE_SAMPLES_MAX) return maker_fail(m, QUIRA_ERR_TOO_LONG);
+  for (size_t i = 0; i < n; i++) voice[i] = fminf(1.0f, fmaxf(-1.0f, voice[i]));
+  m->voice_samples += (int64_t)n;
+  return maker_encode(m, voice, (int64_t)n);
+}
+
 // Resamples n voice samples (null with 0: what the filter still holds) and encodes them.
-static int maker_voice(QuiraMaker* m, const float* in, size_t n) {
-  if (!m->resampler) {
-    m->voice_samples += (int64_t)n;
-    return maker_encode(m, in, (int64_t)n);
-  }
+static int maker_voice(QuiraMaker* m, float* in, size_t n) {
+  if (!m->resampler) return maker_encode_voice(m, in, n);
   const size_t room = sizeof m->resampled / sizeof *m->resampled;
   do {
     size_t taken = 0, given = 0;
     soxr_error_t error = soxr_process(m->resampler, in, n, in ? &taken : nullptr, m->resampled, room, &given);
     if (error) return maker_fail(m, QUIRA_ERR_RATE);
-    m->voice_samples += (int64_t)given;
-    if (maker_encode(m, m->resampled, (int64_t)given)) return m->status;
+    if (in && n > 0 && taken == 0 && given == 0) return maker_fail(m, QUIRA_ERR_RATE);
+    if (given > 0 && maker_encode_voice(m, m->resampled, given)) return m->status;
     if (in) {
       in += taken;
       n -= taken;
@@ -115,8 +123,13 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
       options->effect_level < -128 || options->effect_level > 127 ||
       (options->bitrate_kbps != 32 && options->bitrate_kbps != 16))
     return QUIRA_ERR_ARGUMENT;
-  // The resampler takes rates from 1 Hz up; a rate below 1 Hz or absurdly high is no recording.
-  if (!(rate >= 1.0 && rate <= 1e7) || channels < 1 || channels > MAX_CHANNELS) return QUIRA_ERR_RATE;
+  if (!(rate > 0 && isfinite(rate)) || channels < 1 || channels > MAX_CHANNELS) return QUIRA_ERR_RATE;
+  // Refused before any work: a declared length whose voice the mark cannot count.
+  double declared_voice = -1;
+  if (options->declared_frames >= 0) {
+    declared_voice = (double)options->declared_frames * VOICE_RATE / rate;
+    if (declared_voice > (double)QUIRA_VOICE_SAMPLES_MAX + 0.5) return QUIRA_ERR_TOO_LONG;
+  }
   QuiraMaker* m = (QuiraMaker*)calloc(1, sizeof(QuiraMaker));
   if (!m) return QUIRA_ERR_MEMORY;
   m->channels = channels;
@@ -157,6 +170,17 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
     quira_maker_free(m);
     return QUIRA_ERR_ENCODER;
   }
+  // A length known up front: the frames in one allocation of their final size.
+  if (declared_voice >= 0) {
+    const int64_t total = LEAD_SAMPLES + (int64_t)declared_voice + 1;
+    const int64_t blocks = (total + 2 * FRAME_SAMPLES + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
+    const int64_t bytes = blocks * FRAMES_PER_BLOCK * FRAME_STEP[m->format];
+    uint8_t* frames = (uint8_t*)malloc((size_t)bytes);
+    if (frames) {
+      m->frames = frames;
+      m->frames_capacity = bytes;
+    }
+  }
   maker_encode(m, nullptr, LEAD_SAMPLES);
   if (m->status) {
     int status = m->status;
@@ -178,21 +202,22 @@ int quira_maker_write(QuiraMaker* maker, const float* interleaved, int64_t frame
       double sum = 0;
       for (int c = 0; c < m->channels; c++) {
         float v = interleaved[(int64_t)i * m->channels + c];
-        // A sample that is no number would poison the resampler's filter and the encoder: it
-        // counts as silence. Beyond full scale, it is clipped as any converter does.
-        if (!isfinite(v)) {
-          m->nonfinite++;
+        // A NaN would poison the resampler's filter and abort the encoder.
+        if (isnan(v)) {
+          m->not_numbers++;
           v = 0.0f;
+        } else if (v > 1.0f || v < -1.0f) {
+          m->clipped++;
+          v = v > 0 ? 1.0f : -1.0f;
         }
-        sum += v > 1.0f ? 1.0 : v < -1.0f ? -1.0 : (double)v;
+        sum += v;
       }
-      m->mono[i] = (float)(sum / m->channels);
+      m->mono[i] = m->channels == 1 ? (float)sum : (float)(sum / m->channels);
     }
     interleaved += (int64_t)n * m->channels;
     frames -= n;
     m->input_frames += n;
     if (maker_voice(m, m->mono, (size_t)n)) return m->status;
-    if (m->voice_samples > (int64_t)MAKE_MAX_SECONDS * VOICE_RATE) return maker_fail(m, QUIRA_ERR_TOO_LONG);
   }
   return QUIRA_OK;
 }
@@ -203,9 +228,9 @@ int quira_maker_finish(QuiraMaker* maker) {
   if (m->status) return m->status;
   if (m->finished) return QUIRA_ERR_STATE;
   if (m->resampler && maker_voice(m, nullptr, 0)) return m->status;
-  if (m->voice_samples > (int64_t)MAKE_MAX_SECONDS * VOICE_RATE) return maker_fail(m, QUIRA_ERR_TOO_LONG);
+  if (m->voice_samples == 0 && m->input_frames == 0) return maker_fail(m, QUIRA_ERR_NO_SAMPLES);
   // A recording can hold samples and still resample to none: a few samples at a high rate.
-  if (m->voice_samples == 0) return maker_fail(m, QUIRA_ERR_NO_SAMPLES);
+  if (m->voice_samples == 0) return maker_fail(m, QUIRA_ERR_TOO_SHORT);
 
   const int64_t total = LEAD_SAMPLES + m->voice_samples;
   const int64_t blocks = (total + 2 * FRAME_SAMPLES + BLOCK_SAMPLES - 1) / BLOCK_SAMPLES;
@@ -273,7 +298,9 @@ int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer, 
 }
 
 int64_t quira_maker_voice_samples(const QuiraMaker* maker) { return maker ? maker->voice_samples : 0; }
-int64_t quira_maker_nonfinite(const QuiraMaker* maker) { return maker ? maker->nonfinite : 0; }
+int64_t quira_maker_input_frames(const QuiraMaker* maker) { return maker ? maker->input_frames : 0; }
+int64_t quira_maker_not_numbers(const QuiraMaker* maker) { return maker ? maker->not_numbers : 0; }
+int64_t quira_maker_clipped(const QuiraMaker* maker) { return maker ? maker->clipped : 0; }
 
 void quira_maker_free(QuiraMaker* maker) {
   if (!maker) return;

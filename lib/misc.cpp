@@ -26,6 +26,7 @@ static const char* const STATUS_TEXT[] = {
     "the sampling rate or channel count is not supported",
     "the MPEG encoder failed",
     "the MPEG decoder cannot be set up",
+    "the recording is too short to give one sample at 16 kHz",
 };
 
 const char* quira_status_text(int status) {

@@ -174,8 +174,10 @@ int pe_resource_find(const uint8_t* image, size_t image_size, uint16_t type, uin
   uint32_t data_rva = reader_u32(&r);
   uint32_t data_size = reader_u32(&r);
   if (!r.ok) return 0;
-  size_t data_offset;
-  if (pe_rva_bytes(&pe, data_rva, &data_offset) < data_size) return 0;
+  // The data must lie in a section the file holds, even when it is of no bytes at all.
+  size_t data_offset = 0;
+  const size_t mapped = pe_rva_bytes(&pe, data_rva, &data_offset);
+  if (mapped == 0 || mapped < data_size) return 0;
   out->data = image + data_offset;
   out->size = data_size;
   out->language = found_language;

@@ -20,6 +20,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
+  clang libclang-rt-dev                                       # the fuzzers (libFuzzer; scripts/fuzz.sh)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
   emscripten                                                  # the web page's WebAssembly
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, and
-# the Windows player itself under Wine on a virtual display (the Wine tests are named windows_*).
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, the
+# Windows player itself under Wine on a virtual display (the Wine tests are named windows_*), and
+# a short run of each fuzzer (scripts/fuzz.sh).
 #   scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,3 +31,6 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIRA_TSAN=ON \
 cmake --build build/tsan --target lib_test
 QUIRA_MEDIA_DIR="$PWD/build/native/media" TSAN_OPTIONS=halt_on_error=1 \
   build/tsan/tests/lib_test --gtest_filter='LibraryMedia.*'
+
+# Each fuzzer for 15 s on its seed corpus (scripts/fuzz.sh for longer runs).
+scripts/fuzz.sh 15

@@ -58,9 +58,11 @@ struct TempDir {
   ~TempDir() { (void)system(("rm -rf '" + path + "'").c_str()); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  std::vector<std::string> entries() const {
+  std::vector<std::string> entries() const { return list(path); }
+  // The names in a directory, as ls -A gives them.
+  static std::vector<std::string> list(const std::string& directory) {
     std::vector<std::string> names;
-    FILE* ls = popen(("ls -A '" + path + "'").c_str(), "r");
+    FILE* ls = popen(("ls -A '" + directory + "'").c_str(), "r");
     char line[512];
     while (fgets(line, sizeof line, ls)) names.push_back(std::string(line, strcspn(line, "\n")));
     pclose(ls);

@@ -431,6 +431,8 @@ TEST(ResourceReader, CorruptedOffsets) {
       {"type entry pointing past the end", patched(rsrc + 16 + 4, 0xFFFFFFF0)},
       {"image data past the end", patched(bmp_entry, rsrc_rva + 0x10000000)},
       {"image size past the end", patched(bmp_entry + 4, 0xFFFFFFFF)},
+      // Found by the fuzzer: a size of 0 passed the size check although no section held the data.
+      {"image of no bytes where no section is", with_u32(patched(bmp_entry, rsrc_rva + 0x10000000), bmp_entry + 4, 0)},
       // A section claiming 4 GiB must not let a lookup reach past the file.
       {"huge section, data in its far part",
        with_u32(with_u32(patched(rsrc_section + 16, 0xFFFFFF00), rsrc_section + 8, 0xFFFFFF00),

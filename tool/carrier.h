@@ -1,5 +1,6 @@
-// A carrier opened for reading by the tool: libquira's QuiraCarrier, closed with its owner, and
-// the facts its header gives. The tool only ever reads the front part's bytes, never runs it.
+// A carrier opened for reading by the tool: libquira's QuiraCarrier over the file the tool opened
+// and checked, closed with its owner, and the facts its header gives. The tool only ever reads
+// the front part's bytes, never runs it.
 #pragma once
 #include <stdint.h>
 
@@ -9,10 +10,11 @@
 
 class Carrier {
  public:
-  // Opens path. Throws ToolError: EXIT_PROCESSING when it cannot be read (missing, a directory,
-  // not a regular file, unreadable), EXIT_NOT_CARRIER when it is shorter than the player.
+  // Opens path. Throws ToolError: EXIT_PROCESSING when it cannot be read (missing, unreadable,
+  // or not a regular file: a directory, FIFO or device is refused at once, without waiting on
+  // it), EXIT_NOT_CARRIER when it is shorter than the player it should begin with.
   explicit Carrier(const std::string& path);
-  ~Carrier() { quira_carrier_close(carrier_); }
+  ~Carrier();
   Carrier(const Carrier&) = delete;
   Carrier& operator=(const Carrier&) = delete;
 
@@ -22,6 +24,7 @@ class Carrier {
 
  private:
   std::string path_;
+  int fd_ = -1;
   QuiraCarrier* carrier_ = nullptr;
   QuiraHeaderFacts facts_{};
 };

@@ -20,18 +20,47 @@ std::string hex(const uint8_t* bytes, int n, const char* separator) {
   return out;
 }
 
+// Length of the well-formed UTF-8 sequence at s[at] (shortest form, no surrogates, at most
+// U+10FFFF), or 0 when the byte there begins none.
+size_t utf8_sequence(const std::string& s, size_t at) {
+  const unsigned char c = (unsigned char)s[at];
+  size_t n;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+  else return 0;
+  if (at + n > s.size()) return 0;
+  for (size_t i = 1; i < n; i++) {
+    const unsigned char b = (unsigned char)s[at + i];
+    if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return 0;
+  }
+  return n;
+}
+
+// A JSON string. A file name is bytes, not always UTF-8: each byte that is not part of a
+// well-formed UTF-8 sequence is written as U+FFFD, so the output always parses.
 std::string json_string(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
+  for (size_t at = 0; at < s.size();) {
+    const unsigned char c = (unsigned char)s[at];
+    const size_t n = utf8_sequence(s, at);
+    if (n == 0) {
+      out += "\\ufffd";
+      at++;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
+      at++;
     } else if (c < 0x20) {
       char esc[8];
       snprintf(esc, sizeof esc, "\\u%04x", c);
       out += esc;
+      at++;
     } else {
-      out += (char)c;
+      out.append(s, at, n);
+      at += n;
     }
   }
   return out + "\"";

@@ -1,9 +1,15 @@
 // quira make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]
 //
-// The recording is read by libsndfile a chunk at a time and handed to libquira's maker, which
-// mixes, resamples, encodes, aligns and checks it, and lays the frames behind its player.
+// The recording streams a chunk at a time into libquira's maker, which mixes, resamples,
+// encodes, aligns and checks it and lays the frames behind its player; only the finished frames
+// are held, so that they are all checked before anything is written. This file is the command
+// around it: options, input, output, progress, and the maker's failures and warnings turned into
+// lines.
 #include <stdint.h>
+#include <stdio.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,11 +21,65 @@
 namespace {
 
 const int DEFAULT_EFFECT_LEVEL = 64;  // half effect, half voice
-const size_t CHUNK_FRAMES = 16384;
+const size_t READ_SAMPLES = 1 << 16;   // samples of all channels read at a time
 
-struct MakerCloser {
+struct MakerFree {
   void operator()(QuiraMaker* maker) const { quira_maker_free(maker); }
 };
+using Maker = std::unique_ptr<QuiraMaker, MakerFree>;
+
+// "H:MM:SS" of a voice of the given length at 16 kHz.
+std::string voice_clock(double samples) {
+  long long s = (long long)(samples / QUIRA_SAMPLE_RATE);
+  char text[32];
+  snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  return text;
+}
+
+// The maker's failure as the line a person reads: lengths and rates named where they matter.
+void check(const SoundInput& input, const QuiraMaker* maker, int status) {
+  if (status == QUIRA_OK) return;
+  const std::string longest = voice_clock((double)QUIRA_VOICE_SAMPLES_MAX);
+  const char* why = "its voice mark counts samples at 16 kHz in 32 bits";
+  if (status == QUIRA_ERR_TOO_LONG && !maker) {
+    double voice = (double)input.frames() * QUIRA_SAMPLE_RATE / input.rate();
+    fail(input.name(), "too long: " + voice_clock(voice) + " of voice, and a carrier holds at most " + longest +
+                           " (" + why + ")");
+  }
+  if (status == QUIRA_ERR_TOO_LONG)
+    fail(input.name(), "too long: more than the " + longest + " of voice a carrier holds at most (" + why + ")");
+  if (status == QUIRA_ERR_TOO_SHORT) {
+    int64_t frames = quira_maker_input_frames(maker);
+    char rate[32];
+    snprintf(rate, sizeof rate, "%g", (double)input.rate());
+    fail(input.name(), "too short: " + std::to_string(frames) + (frames == 1 ? " sample" : " samples") + " at " +
+                           rate + " Hz, less than one sample at 16 kHz");
+  }
+  if (status == QUIRA_ERR_NO_SAMPLES) fail(input.name(), "holds no samples");
+  check_status(input.name(), status);
+}
+
+Maker encode(SoundInput& input, const QuiraMakeOptions& options) {
+  QuiraMaker* raw = nullptr;
+  int status = quira_maker_new(input.rate(), input.channels(), &options, &raw);
+  Maker maker(raw);
+  check(input, maker.get(), status);
+  Progress progress("make: encoding " + input.name(), input.frames() > 0 ? input.frames() : 0);
+  const size_t frames = std::max<size_t>(1, READ_SAMPLES / (size_t)input.channels());
+  std::vector<float> chunk(frames * (size_t)input.channels());
+  for (size_t n; (n = input.read(chunk.data(), frames)) > 0;) {
+    check(input, maker.get(), quira_maker_write(maker.get(), chunk.data(), (int64_t)n));
+    progress.update(quira_maker_input_frames(maker.get()));
+  }
+  check(input, maker.get(), quira_maker_finish(maker.get()));
+  if (int64_t n = quira_maker_not_numbers(maker.get()))
+    note("warning: " + input.name() + ": made silent " + std::to_string(n) +
+         (n == 1 ? " sample that was not a number (NaN)" : " samples that were not numbers (NaN)"));
+  if (int64_t n = quira_maker_clipped(maker.get()))
+    note("warning: " + input.name() + ": clipped " + std::to_string(n) + (n == 1 ? " sample" : " samples") +
+         " beyond full scale");
+  return maker;
+}
 
 }  // namespace
 
@@ -40,28 +100,9 @@ int command_make(Args& args) {
   refuse_existing(out_path, force);
 
   SoundInput input(in_path);
-  QuiraMakeOptions options = {code, level, std::stoi(bitrate_text)};
-  QuiraMaker* raw = nullptr;
-  int status = quira_maker_new(input.rate(), input.channels(), &options, &raw);
-  std::unique_ptr<QuiraMaker, MakerCloser> maker(raw);
-  check_status(input.name(), status);
-
   AtomicOutput out(out_path, in_path);
-  Progress progress("make: encoding " + input.name(), input.frames());
-  std::vector<float> chunk(CHUNK_FRAMES * (size_t)input.channels());
-  int64_t read = 0;
-  for (size_t n; (n = input.read_frames(chunk.data(), CHUNK_FRAMES)) > 0;) {
-    read += (int64_t)n;
-    check_status(input.name(), quira_maker_write(maker.get(), chunk.data(), (int64_t)n));
-    progress.update(read);
-  }
-  status = quira_maker_finish(maker.get());
-  if (status == QUIRA_ERR_NO_SAMPLES && read > 0)
-    fail(input.name(), "holds " + std::to_string(read) + " sample(s) at " + std::to_string(input.rate()) +
-                           " Hz, too few to give one sample at 16 kHz");
-  check_status(input.name(), status);
-  if (int64_t bad = quira_maker_nonfinite(maker.get()))
-    note(input.name() + ": " + std::to_string(bad) + " sample(s) that were not numbers were made silent");
+  QuiraMakeOptions options = {code, level, std::stoi(bitrate_text), input.frames()};
+  Maker maker = encode(input, options);
 
   std::vector<uint8_t> bytes(1 << 16);
   const int64_t size = quira_maker_size(maker.get());

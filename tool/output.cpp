@@ -25,11 +25,30 @@ static void output_on_signal(int signal_number) {
 static void output_track(const std::string& temp) {
   if (temp.size() >= sizeof PENDING_TEMP) return;
   memcpy(PENDING_TEMP, temp.c_str(), temp.size() + 1);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(s, output_on_signal);
+  // SIGABRT too: a library's failed assertion must not leave the temporary file either.
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGABRT}) ::signal(s, output_on_signal);
 }
 
 static void output_untrack(void) {
   PENDING_TEMP[0] = '\0';
+}
+
+// The path a chain of symbolic links starting at path ends at (path itself when it is none); the
+// end may not exist yet. A relative link is taken from its own directory.
+static std::string output_follow_links(const std::string& target) {
+  std::string path = target;
+  for (int hops = 0; hops < 40; hops++) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::vector<char> link((size_t)(st.st_size > 0 ? st.st_size : 255) + 1);
+    ssize_t n = readlink(path.c_str(), link.data(), link.size());
+    if (n < 0) fail(target, strerror(errno));
+    if ((size_t)n >= link.size()) fail(target, "a symbolic link that changes while it is read");
+    std::string to(link.data(), (size_t)n);
+    size_t slash = path.rfind('/');
+    path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+  }
+  fail(target, strerror(ELOOP));
 }
 
 AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) : target_(target) {
@@ -43,22 +62,47 @@ AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) 
   if (stat(input.c_str(), &in_st) == 0 && stat(target.c_str(), &out_st) == 0 &&
       in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
     fail(target, "is the input file; refusing to overwrite it");
-  std::string pattern = target + ".XXXXXX";
+  final_ = output_follow_links(target);
+  struct stat st;
+  const bool exists = stat(final_.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) fail(target, strerror(EISDIR));
+  if (exists && (S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)))
+    fail(target, S_ISBLK(st.st_mode) ? "a block device: refusing to write over it" : "a socket: cannot be written to");
+  if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    // Replacing a device or FIFO by a regular file would break it (as root: /dev/null for the
+    // whole system); they are written to as they are.
+    int fd = open(final_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) fail(target, strerror(errno));
+    if (isatty(fd)) {
+      close(fd);
+      fail(target, "a terminal: refusing to write audio to it");
+    }
+    file_ = fdopen(fd, "wb");
+    if (!file_) {
+      int error = errno;
+      close(fd);
+      fail(target, strerror(error));
+    }
+    return;
+  }
+  std::string pattern = final_ + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
   if (fd < 0) fail(target, strerror(errno));
   temp_ = name.data();
   output_track(temp_);
-  // mkstemp makes the file private; an output file gets the usual permissions.
+  // mkstemp makes the file private; an output file gets the usual permissions, a replaced one
+  // keeps its own.
   mode_t mask = umask(0);
   umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask);
   file_ = fdopen(fd, "wb");
   if (!file_) {
     int error = errno;
     close(fd);
     unlink(temp_.c_str());
+    output_untrack();
     fail(target, strerror(error));
   }
 }
@@ -66,6 +110,7 @@ AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) 
 AtomicOutput::~AtomicOutput() {
   if (to_stdout_ || committed_) return;
   if (file_) fclose(file_);
+  if (temp_.empty()) return;
   unlink(temp_.c_str());
   output_untrack();
 }
@@ -81,24 +126,28 @@ void AtomicOutput::commit() {
     committed_ = true;
     return;
   }
-  if (fsync(fileno(file_)) != 0) fail(name, strerror(errno));
+  if (!temp_.empty() && fsync(fileno(file_)) != 0) fail(name, strerror(errno));
   int closed = fclose(file_);
   file_ = nullptr;
   if (closed != 0) fail(name, strerror(errno));
-  if (rename(temp_.c_str(), target_.c_str()) != 0) fail(name, strerror(errno));
-  output_untrack();
+  if (!temp_.empty()) {
+    if (rename(temp_.c_str(), final_.c_str()) != 0) fail(name, strerror(errno));
+    output_untrack();
+  }
   committed_ = true;
 }
 
 void refuse_existing(const std::string& target, bool force) {
   struct stat st;
-  if (!force && target != "-" && lstat(target.c_str(), &st) == 0) fail(target, "exists (use --force to replace it)");
+  if (!force && target != "-" && stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    fail(target, "exists (use --force to replace it)");
 }
 
 bool AtomicOutput::seekable() const {
-  if (!to_stdout_) return true;
-  // Standard output can be written over only when it is a file of its own at a known place: not a
-  // pipe or a device, and not opened for appending, where every write goes to the end.
+  if (!to_stdout_ && !temp_.empty()) return true;  // the temporary file of our own
+  // A direct output (standard output, a device, a FIFO) can be written over only when it is a file
+  // of its own at a known place: not a pipe or a device, and not opened for appending, where every
+  // write goes to the end.
   struct stat st;
   int flags = fcntl(fileno(file_), F_GETFL);
   return fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && !(flags & O_APPEND) &&

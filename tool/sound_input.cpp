@@ -10,81 +10,114 @@
 
 #include "tool/cli.h"
 
-// Standard input held in memory, read by libsndfile through its virtual I/O.
-struct SoundInput::Memory {
-  std::vector<uint8_t> bytes;
-  sf_count_t position = 0;
+namespace {
 
-  static sf_count_t length(void* self) { return (sf_count_t)static_cast<Memory*>(self)->bytes.size(); }
-  static sf_count_t tell(void* self) { return static_cast<Memory*>(self)->position; }
-  static sf_count_t seek(sf_count_t offset, int whence, void* self) {
-    Memory* m = static_cast<Memory*>(self);
-    sf_count_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? length(self) : 0;
-    if (base + offset < 0) return -1;
-    m->position = base + offset;
-    return m->position;
+// Formats libsndfile reads from a pipe exactly as from a file (checked sample for sample).
+bool pipe_readable(int format) {
+  switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_W64:
+    case SF_FORMAT_AU:
+    case SF_FORMAT_AIFF:
+    case SF_FORMAT_MPEG:
+      return true;
+    case SF_FORMAT_OGG:
+      return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_VORBIS;
+    default:
+      return false;
   }
-  static sf_count_t read(void* out, sf_count_t count, void* self) {
-    Memory* m = static_cast<Memory*>(self);
-    sf_count_t left = length(self) - m->position;
-    if (count > left) count = left < 0 ? 0 : left;
-    if (count > 0) memcpy(out, m->bytes.data() + m->position, (size_t)count);
-    m->position += count;
-    return count;
-  }
-  static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
-};
+}
+
+std::string format_name(int format) {
+  SF_FORMAT_INFO info{};
+  info.format = format & SF_FORMAT_TYPEMASK;
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name) return info.name;
+  return "this format";
+}
+
+// What kind of file a mode is, for a refusal.
+const char* file_kind(mode_t mode) {
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+}  // namespace
 
 SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard input" : path) {
-  SF_INFO info{};
+  int fd = STDIN_FILENO;
+  struct stat st;
   if (path == "-") {
-    memory_ = std::make_unique<Memory>();
-    uint8_t chunk[65536];
-    for (ssize_t n; (n = ::read(STDIN_FILENO, chunk, sizeof chunk)) != 0;) {
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        fail(name_, strerror(errno));
-      }
-      memory_->bytes.insert(memory_->bytes.end(), chunk, chunk + n);
-    }
-    if (memory_->bytes.empty()) fail(name_, "empty, no recording");
-    SF_VIRTUAL_IO io = {Memory::length, Memory::seek, Memory::read, Memory::write, Memory::tell};
-    file_.reset(sf_open_virtual(&io, SFM_READ, &info, memory_.get()));
+    if (isatty(fd)) fail(name_, "is a terminal: pipe a recording in, or redirect one (< FILE)");
+    if (fstat(fd, &st) != 0) fail(name_, strerror(errno));
   } else {
-    int fd = open(path.c_str(), O_RDONLY);
+    // Opening without waiting, then looking at what was opened: a named pipe would otherwise
+    // block the open before its kind is known, a device take any time it likes.
+    fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) fail(name_, strerror(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (fstat(fd, &st) != 0) {
+      int error = errno;
       close(fd);
       fail(name_, strerror(error));
     }
-    if (S_ISREG(st.st_mode) && st.st_size == 0) {
+    if (S_ISFIFO(st.st_mode)) {
+      // A named pipe is a stream: wait for its writer as any reader of one does.
       close(fd);
-      fail(name_, "empty file, no recording");
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0 || fstat(fd, &st) != 0) fail(name_, strerror(errno));
+    } else {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
-    file_.reset(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
   }
+  const bool stream = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+  std::string refusal;
+  if (S_ISDIR(st.st_mode)) refusal = strerror(EISDIR);
+  else if (!S_ISREG(st.st_mode) && !stream)
+    refusal = std::string(file_kind(st.st_mode)) + ", neither a regular file nor a pipe";
+  else if (S_ISREG(st.st_mode) && st.st_size == 0) refusal = "empty file, no recording";
+  if (!refusal.empty()) {
+    if (fd != STDIN_FILENO) close(fd);
+    fail(name_, refusal);
+  }
+
+  SF_INFO info{};
+  file_.reset(sf_open_fd(fd, SFM_READ, &info, fd != STDIN_FILENO));
   if (!file_) {
     std::string why = sf_strerror(nullptr);
     if (!why.empty() && why.back() == '.') why.pop_back();
+    if (stream)
+      fail(name_, "not a recording this tool can read from a pipe (" + why +
+                      "; FLAC, CAF, RF64 and other formats that must seek are read only from a file)");
     fail(name_, "not a recording this tool can read (" + why + ")");
   }
+  if (stream && !pipe_readable(info.format))
+    fail(name_, format_name(info.format) + " cannot be read from a pipe, which libsndfile would have to seek in: "
+                "give the file itself");
   rate_ = info.samplerate;
   channels_ = info.channels;
-  frames_ = info.frames;
+  // What a pipe's header says of its length may be a placeholder (a writer that could not go
+  // back to fill it in): the stream's end is its length. Reads still stop at what it declares,
+  // as libsndfile does: a longer read would wait for bytes past the recording, or for the end of
+  // a pipe that stays open.
+  frames_ = stream ? -1 : info.frames;
+  unread_ = info.frames;
   if (rate_ <= 0 || channels_ <= 0) fail(name_, "declares no sampling rate or no channels");
-  if (frames_ <= 0) fail(name_, "holds no samples");
+  if (frames_ == 0) fail(name_, "holds no samples");
 }
 
 void SoundFileCloser::operator()(SNDFILE* file) const {
   sf_close(file);
 }
 
-SoundInput::~SoundInput() = default;
-
-size_t SoundInput::read_frames(float* out, size_t max) {
-  sf_count_t got = sf_readf_float(file_.get(), out, (sf_count_t)max);
-  if (got <= 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR) fail(name_, std::string("cannot be read: ") + sf_strerror(file_.get()));
-  return got <= 0 ? 0 : (size_t)got;
+size_t SoundInput::read(float* interleaved, size_t max) {
+  if (unread_ <= 0) return 0;
+  if ((int64_t)max > unread_) max = (size_t)unread_;
+  sf_count_t got = sf_readf_float(file_.get(), interleaved, (sf_count_t)max);
+  if (got <= 0 && sf_error(file_.get()) != SF_ERR_NO_ERROR)
+    fail(name_, std::string("cannot be read: ") + sf_strerror(file_.get()));
+  if (got <= 0) return 0;
+  unread_ -= got;
+  return (size_t)got;
 }

@@ -55,7 +55,8 @@ typedef enum QuiraStatus {
   QUIRA_ERR_TOO_LONG = 8,     /* maker: the recording is longer than a carrier can hold */
   QUIRA_ERR_RATE = 9,         /* maker: the sampling rate or channel count is refused */
   QUIRA_ERR_ENCODER = 10,     /* maker: the encoder failed or made frames a carrier cannot hold */
-  QUIRA_ERR_DECODER = 11      /* the MPEG decoder could not be set up */
+  QUIRA_ERR_DECODER = 11,     /* the MPEG decoder could not be set up */
+  QUIRA_ERR_TOO_SHORT = 12    /* maker: samples, but too few for one sample at 16 kHz */
 } QuiraStatus;
 
 /* A sentence for a status, never null. */
@@ -217,29 +218,42 @@ QUIRA_API int quira_effect_find(const char* text);
 /* ---- Making a carrier ------------------------------------------------------------------- */
 
 typedef struct QuiraMakeOptions {
-  int32_t effect_code;   /* 0 to QUIRA_EFFECT_CODE_MAX */
-  int32_t effect_level;  /* -128 to 127: the effect's weight of 128 (stored as 127 - level) */
-  int32_t bitrate_kbps;  /* 32 or 16 */
+  int32_t effect_code;      /* 0 to QUIRA_EFFECT_CODE_MAX */
+  int32_t effect_level;     /* -128 to 127: the effect's weight of 128 (stored as 127 - level) */
+  int32_t bitrate_kbps;     /* 32 or 16 */
+  int64_t declared_frames;  /* the recording's length in sample frames when known, else -1 */
 } QuiraMakeOptions;
+
+/* The longest voice a carrier holds, in samples at 16 kHz: what the voice mark's 32 bits count
+ * (74 h 33 min 55 s). A longer declared length is refused by quira_maker_new, a recording that
+ * runs past it by the write that does. */
+#define QUIRA_VOICE_SAMPLES_MAX 4294967295LL
 
 typedef struct QuiraMaker QuiraMaker;
 
-/* A maker for a recording at rate Hz with channels interleaved channels (mixed to their mean). */
+/* A maker for a recording at rate Hz with channels interleaved channels (mixed to their mean).
+ * QUIRA_ERR_TOO_LONG when its declared length is beyond QUIRA_VOICE_SAMPLES_MAX. */
 QUIRA_API int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* options,
                               QuiraMaker** maker);
-/* Feeds frames sample frames, full scale +-1. Values beyond full scale are clipped; values that
- * are not finite count as silence and are counted (quira_maker_nonfinite). */
+/* Feeds frames sample frames, full scale +-1. A sample that is not a number (NaN) becomes
+ * silence; one beyond full scale, infinity included, is clipped to it; both are counted. The
+ * encoder only ever sees finite samples within full scale. */
 QUIRA_API int quira_maker_write(QuiraMaker* maker, const float* interleaved, int64_t frames);
-/* Ends the recording: flushes the resampler and encoder and checks every frame. */
+/* Ends the recording: flushes the resampler and encoder and checks every frame.
+ * QUIRA_ERR_NO_SAMPLES for a recording of no samples, QUIRA_ERR_TOO_SHORT for one whose samples
+ * resample to none. */
 QUIRA_API int quira_maker_finish(QuiraMaker* maker);
 /* After finish: the carrier's length in bytes, and its bytes from offset (the player, the
  * header, the scrambled blocks). Returns how many were copied. */
 QUIRA_API int64_t quira_maker_size(const QuiraMaker* maker);
 QUIRA_API int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer,
                                    int64_t n);
-/* Voice length in 16 kHz samples so far, and the non-finite input samples replaced by silence. */
+/* The voice's length in 16 kHz samples so far; the sample frames taken; the samples that were
+ * not numbers, made silent; the samples beyond full scale, clipped. */
 QUIRA_API int64_t quira_maker_voice_samples(const QuiraMaker* maker);
-QUIRA_API int64_t quira_maker_nonfinite(const QuiraMaker* maker);
+QUIRA_API int64_t quira_maker_input_frames(const QuiraMaker* maker);
+QUIRA_API int64_t quira_maker_not_numbers(const QuiraMaker* maker);
+QUIRA_API int64_t quira_maker_clipped(const QuiraMaker* maker);
 QUIRA_API void quira_maker_free(QuiraMaker* maker);
 
 /* The player image this library puts in front of the carriers it makes. */

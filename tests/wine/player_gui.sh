@@ -18,6 +18,10 @@
 #   no_device    with no sound device the "Can not open sound device." box comes up before the
 #                dialog; once dismissed the dialog stands idle at 00:00:00 with the total;
 #                Escape exits with status 0
+#   hostile      carriers with garbage blocks, mixed formats, unknown effect codes, a short last
+#                block, a payload shorter than its header and none at all each play to their end
+#                as play_to_end does, the capture equal to the export (silence when nothing
+#                decodes), and Escape exits with status 0
 # Where the kernel runs no 32-bit programs, the cases after `exe` run PLAYER64_EXE, the x86_64
 # build of the same player (build/mingw-x86_64/app/player.exe), and say so.
 # Wine may play a run of zeros when it ran out of sound (between two buffers when a refill came
@@ -77,7 +81,8 @@ require_setup() {
     missing_prerequisite "the prefix $WINEPREFIX does not use ALSA for sound: run scripts/setup-wine.sh"
   fi
   local file
-  for file in "$player" "$quira" "$pack" "$wav_match" "$media/speech-32.mp3" "$media/prompts-32.mp3"; do
+  for file in "$player" "$quira" "$pack" "$wav_match" "$media/speech-32.mp3" "$media/speech-16.mp3" \
+    "$media/speech-8.mp3" "$media/prompts-32.mp3"; do
     [ -f "$file" ] || { echo "FAIL: $file does not exist" >&2; exit 1; }
   done
 }
@@ -303,14 +308,23 @@ check_exe() {
 
 # play_to_end: the title counts up to the total and never back; the capture equals the export.
 play_to_end() {
-  local carrier=$work/speech-flanger.exe total seen="" t e previous=-1
+  echo "play_to_end: speech with effect 6 at level byte 80"
+  play_case play_to_end "$work/speech-flanger.exe"
+}
+
+# play_case CASE CARRIER: the carrier plays by itself to its end, the title counting up to the
+# total and never back, then stands at [total]-[total]; Escape exits with 0; the capture equals
+# `quira export --as-played` (all silence for a message with nothing to play).
+play_case() {
+  local name=$1 carrier=$2 total seen="" t e previous=-1
   total=$(total_of "$carrier")
   expect=$(clock "$total")
+  rm -f "$work/captured.wav"
   timeout 60 "$quira" -q export --as-played "$carrier" -o "$work/expected.wav"
   alsa_config "$work/capture.conf" "$work/captured.wav"
-  echo "play_to_end: speech with effect 6 at level byte 80, total $expect"
+  echo "  total $expect"
   start_player "$carrier" "$work/capture.conf"
-  find_dialog 20 || { abandon play_to_end "no dialog came up within 20 s"; return; }
+  find_dialog 20 || { abandon "$name" "no dialog came up within 20 s"; return; }
 
   # At four times real time the whole message plays in a quarter of its length.
   local deadline=$(($(date +%s%3N) + (total / 4 + 15) * 1000))
@@ -318,17 +332,17 @@ play_to_end() {
     t=$(title "$dialog")
     e=$(elapsed "$t")
     if [ -z "$e" ] || [ "${t##*-}" != "[$expect]" ]; then
-      abandon play_to_end "title '$t', expected 'Quira [hh:mm:ss]-[$expect]'"
+      abandon "$name" "title '$t', expected 'Quira [hh:mm:ss]-[$expect]'"
       return
     fi
-    [ "$e" -ge "$previous" ] || fail "play_to_end: the title went back from $previous to $e s"
+    [ "$e" -ge "$previous" ] || fail "$name: the title went back from $previous to $e s"
     [ "$e" -ne "$previous" ] && seen+=" $e"
     previous=$e
     [ "$e" -ge "$total" ] && break
     sleep 0.05
   done
   echo "  elapsed seconds seen:$seen"
-  [ "$previous" -eq "$total" ] || fail "play_to_end: the title stopped at $previous s of $total"
+  [ "$previous" -eq "$total" ] || fail "$name: the title stopped at $previous s of $total"
 
   # The end of the message closes the device, which completes the capture: it stops growing.
   local size=-1 stable=0
@@ -340,24 +354,62 @@ play_to_end() {
     size=$now
   done
   t=$(title "$dialog")
-  [ "$t" = "Quira [$expect]-[$expect]" ] || fail "play_to_end: after the end the title reads '$t'"
-  end_with_escape "$dialog" play_to_end
+  [ "$t" = "Quira [$expect]-[$expect]" ] || fail "$name: after the end the title reads '$t'"
+  end_with_escape "$dialog" "$name"
 
   if [ ! -s "$work/captured.wav" ]; then
-    fail "play_to_end: nothing was captured"
+    fail "$name: nothing was captured"
+    return
+  fi
+  # Nothing to play: the player queued silence only (wav_match proves nothing on silence).
+  if [ "$(wc -c <"$work/expected.wav")" -le $((44 + 3 * 11520)) ]; then
+    if tail -c +45 "$work/captured.wav" | cmp -s - <(head -c $(($(wc -c <"$work/captured.wav") - 44)) /dev/zero); then
+      echo "match: $name: the capture is silence, as the export"
+    else
+      fail "$name: a message with nothing to play was heard"
+    fi
     return
   fi
   local report
   if report=$("$wav_match" "$work/captured.wav" "$work/expected.wav"); then
-    echo "match: play_to_end: captured = quira export --as-played"
+    echo "match: $name: captured = quira export --as-played"
   else
-    fail "play_to_end: the capture differs from quira export --as-played"
+    fail "$name: the capture differs from quira export --as-played"
     # Kept for a look: the work folder goes on exit.
-    cp "$work/captured.wav" "$PWD/player_gui-captured.wav"
-    cp "$work/expected.wav" "$PWD/player_gui-expected.wav"
-    echo "  kept as $PWD/player_gui-captured.wav and player_gui-expected.wav"
+    cp "$work/captured.wav" "$PWD/player_gui-$name-captured.wav"
+    cp "$work/expected.wav" "$PWD/player_gui-$name-expected.wav"
+    echo "  kept as $PWD/player_gui-$name-captured.wav and -expected.wav"
   fi
   sed 's/^/  /' <<<"$report"
+}
+
+# hostile: carriers no maker of ours writes, each played to its end as the export plays it:
+#   damaged    blocks of 32 kbit/s, two garbage blocks (bytes of the player's code), blocks of
+#              16 and 8 kbit/s after them (mixed formats), an effect code with no effect (77),
+#              cut inside its last block (a short last block, a truncated payload)
+#   unknown    an effect code no effect has, negative (byte 200)
+#   cut-header a payload of 7 bytes, shorter than its header
+#   empty      no payload at all
+# The player must play what decodes, stay responsive (the title counts on; Escape closes it) and
+# exit with 0.
+hostile() {
+  local blocks=$work/hostile-blocks.bin
+  { tail -c +$((PLAYER_BYTES + 13)) "$work/speech-32.exe" | head -c $((1440 * 6))
+    tail -c +4097 "$player" | head -c $((1440 * 2))
+    tail -c +$((PLAYER_BYTES + 13)) "$work/speech-16.exe" | head -c $((1440 * 4))
+    tail -c +$((PLAYER_BYTES + 13)) "$work/speech-8.exe" | head -c $((1440 * 4 + 700))
+  } >"$blocks"
+  { cat "$player"; printf '\0\0\0\0\0\0\0\0\0\0\115\0'; cat "$blocks"; } >"$work/damaged.exe"
+  { cat "$player"; printf '\0\0\0\0\0\0\0\0\0\0\310\100'; head -c $((1440 * 8)) "$blocks"; } >"$work/unknown.exe"
+  { cat "$player"; printf '\0\0\0\0\0\0\0'; } >"$work/cut-header.exe"
+  cp "$player" "$work/empty.exe"
+  local c before
+  for c in damaged unknown cut-header empty; do
+    before=$failures
+    echo "hostile: $c"
+    play_case "hostile-$c" "$work/$c.exe"
+    [ "$failures" -gt "$before" ] || echo "match: hostile-$c"
+  done
 }
 
 # Predicates for wait_title; they read the case's total from $expect and bounds from $mark and
@@ -467,12 +519,13 @@ check_exe
 # three recordings back to back, long enough to stop and play in while it plays.
 make_carrier "$work/speech-flanger.exe" 6 80 "$media/speech-32.mp3"
 make_carrier "$work/long.exe" 0 127 "$media/speech-32.mp3" "$media/prompts-32.mp3" "$media/speech-32.mp3"
+for rate in 32 16 8; do make_carrier "$work/speech-$rate.exe" 0 127 "$media/speech-$rate.mp3"; done
 start_display
 timeout 10 wineserver -k 2>/dev/null || true
 # One server for all cases, kept up between the players; the first player starts Wine's services.
 timeout 10 wineserver -p </dev/null >/dev/null 2>&1 || true
 case_failures=$failures
-for case in play_to_end stop_play no_device; do
+for case in play_to_end stop_play no_device hostile; do
   start=$(date +%s%3N)
   "$case"
   echo "  $case took $(ms_since "$start") ms"
