@@ -392,17 +392,21 @@ play_case() {
 #   empty      no payload at all
 # The player must play what decodes, stay responsive (the title counts on; Escape closes it) and
 # exit with 0.
+# slice FILE OFFSET LENGTH: LENGTH bytes of FILE from OFFSET. (tail | head would end tail with
+# SIGPIPE, which pipefail and set -e turn into the end of the script.)
+slice() { head -c $(($2 + $3)) "$1" | tail -c "$3"; }
+
 hostile() {
   local blocks=$work/hostile-blocks.bin
-  { tail -c +$((PLAYER_BYTES + 13)) "$work/speech-32.exe" | head -c $((1440 * 6))
-    tail -c +4097 "$player" | head -c $((1440 * 2))
-    tail -c +$((PLAYER_BYTES + 13)) "$work/speech-16.exe" | head -c $((1440 * 4))
-    tail -c +$((PLAYER_BYTES + 13)) "$work/speech-8.exe" | head -c $((1440 * 4 + 700))
+  { slice "$work/speech-32.exe" $((PLAYER_BYTES + 12)) $((1440 * 6))
+    slice "$player" 4096 $((1440 * 2))
+    slice "$work/speech-16.exe" $((PLAYER_BYTES + 12)) $((1440 * 4))
+    slice "$work/speech-8.exe" $((PLAYER_BYTES + 12)) $((1440 * 4 + 700))
   } >"$blocks"
-  { cat "$player"; printf '\0\0\0\0\0\0\0\0\0\0\115\0'; cat "$blocks"; } >"$work/damaged.exe"
-  { cat "$player"; printf '\0\0\0\0\0\0\0\0\0\0\310\100'; head -c $((1440 * 8)) "$blocks"; } >"$work/unknown.exe"
-  { cat "$player"; printf '\0\0\0\0\0\0\0'; } >"$work/cut-header.exe"
-  cp "$player" "$work/empty.exe"
+  { cat "$run_player"; printf '\0\0\0\0\0\0\0\0\0\0\115\0'; cat "$blocks"; } >"$work/damaged.exe"
+  { cat "$run_player"; printf '\0\0\0\0\0\0\0\0\0\0\310\100'; head -c $((1440 * 8)) "$blocks"; } >"$work/unknown.exe"
+  { cat "$run_player"; printf '\0\0\0\0\0\0\0'; } >"$work/cut-header.exe"
+  cp "$run_player" "$work/empty.exe"
   local c before
   for c in damaged unknown cut-header empty; do
     before=$failures
