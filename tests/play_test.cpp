@@ -22,7 +22,7 @@
 #include "platform/host.h"
 #include "res/resource.h"
 #include "tests/media.h"
-#include "tool/player_host.h"
+#include "tool/hosting/player_host.h"
 #include <span>
 
 #include "quira/quira.h"

@@ -14,7 +14,7 @@
 #include "quira/quira.h"
 #include "res/resource.h"
 #include "tests/media.h"
-#include "tool/player_host.h"
+#include "tool/hosting/player_host.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tool/cli.h"
-#include "tool/commands.h"
+#include "tool/commands/commands.h"
 #include "lib/sha256.h"
 #include "quira/quira.h"
 

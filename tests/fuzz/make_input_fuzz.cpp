@@ -1,5 +1,5 @@
 // Fuzzer of make's input path: the input is the bytes of a recording, read by libsndfile as a
-// file (tool/sound_input.h) and run through libquira's maker to the finished carrier.
+// file (tool/encoding/sound_input.h) and run through libquira's maker to the finished carrier.
 // Recordings longer than a few seconds of voice are cut there, to keep each run short.
 //
 // Invariants:
@@ -17,7 +17,7 @@
 #include "quira/quira.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tool/cli.h"
-#include "tool/sound_input.h"
+#include "tool/encoding/sound_input.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Progress line on a terminal.
-#include "tool/progress.h"
+#include "tool/encoding/progress.h"
 
 #include <stdio.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // The player run here over the stand-in.
-#include "tool/player_host.h"
+#include "tool/hosting/player_host.h"
 
 #include "app/playback.h"
 #include "app/player_dialog.h"

@@ -6,8 +6,8 @@
 // Either way the samples stream through a buffer at a time: memory does not grow with the message.
 #include <string>
 
-#include "tool/commands.h"
-#include "tool/output.h"
+#include "tool/commands/commands.h"
+#include "tool/output/output.h"
 
 namespace {
 

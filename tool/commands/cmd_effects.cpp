@@ -2,7 +2,7 @@
 #include <stdio.h>
 
 #include "quira/quira.h"
-#include "tool/commands.h"
+#include "tool/commands/commands.h"
 
 int command_effects(Args& args) {
   args.finish();

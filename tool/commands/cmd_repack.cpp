@@ -2,8 +2,8 @@
 // built into libquira, whatever stood in front of it before.
 #include <string>
 
-#include "tool/commands.h"
-#include "tool/output.h"
+#include "tool/commands/commands.h"
+#include "tool/output/output.h"
 
 int command_repack(Args& args) {
   std::string out_path;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tool/carrier.h"
-#include "tool/commands.h"
+#include "tool/commands/commands.h"
 
 namespace {
 

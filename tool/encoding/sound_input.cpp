@@ -1,5 +1,5 @@
 // Recording input over libsndfile.
-#include "tool/sound_input.h"
+#include "tool/encoding/sound_input.h"
 
 #include <errno.h>
 #include <fcntl.h>

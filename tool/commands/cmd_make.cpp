@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "tool/commands.h"
-#include "tool/output.h"
-#include "tool/progress.h"
-#include "tool/sound_input.h"
+#include "tool/commands/commands.h"
+#include "tool/output/output.h"
+#include "tool/encoding/progress.h"
+#include "tool/encoding/sound_input.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 // carrier with no such block at all fails.
 #include <string>
 
-#include "tool/commands.h"
-#include "tool/output.h"
+#include "tool/commands/commands.h"
+#include "tool/output/output.h"
 
 int command_extract(Args& args) {
   std::string out_path;

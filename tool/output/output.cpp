@@ -1,5 +1,5 @@
 // Atomic output files and WAV writing.
-#include "tool/output.h"
+#include "tool/output/output.h"
 
 #include <errno.h>
 #include <fcntl.h>

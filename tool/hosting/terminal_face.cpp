@@ -1,5 +1,5 @@
 // The player's dialog on a terminal.
-#include "tool/terminal_face.h"
+#include "tool/hosting/terminal_face.h"
 
 #include <errno.h>
 #include <poll.h>

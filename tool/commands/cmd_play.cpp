@@ -2,15 +2,15 @@
 //
 // Plays a carrier on the default sound device with the player's own code, run here over the
 // stand-in: the same dialog procedure and playback control as the Windows player, with a
-// terminal for its window (tool/terminal_face.h). Nothing of the carrier's front part is run.
+// terminal for its window (tool/hosting/terminal_face.h). Nothing of the carrier's front part is run.
 // With standard input not a terminal the message plays once, start to end; a sound device that
 // cannot be opened then fails the command with EXIT_NO_DEVICE.
 #include <unistd.h>
 
 #include "tool/carrier.h"
-#include "tool/commands.h"
-#include "tool/player_host.h"
-#include "tool/terminal_face.h"
+#include "tool/commands/commands.h"
+#include "tool/hosting/player_host.h"
+#include "tool/hosting/terminal_face.h"
 
 int command_play(Args& args) {
   std::string path = args.single_operand("FILE");
