@@ -79,23 +79,34 @@ execute_process(
 if(NOT _rc EQUAL 0)
   message(FATAL_ERROR "Unpacking Debian's mpg123 source into ${_mpg123_src} failed")
 endif()
-execute_process(
-  COMMAND "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${_mpg123_src}" "${_mpg123_host}" "${_mpg123_prefix}"
-  RESULT_VARIABLE _rc)
-if(NOT _rc EQUAL 0)
-  message(FATAL_ERROR "Building the pinned libmpg123 for ${_mpg123_host} failed")
-endif()
-# Configure again when the pins or either script change, so that a new decoder is built.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_pins_file}"
+# quira_build_mpg123(PREFIX [generic]): one build of the library (see scripts/build-mpg123.sh).
+function(quira_build_mpg123 prefix)
+  execute_process(
+    COMMAND "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${_mpg123_src}" "${_mpg123_host}" "${prefix}" ${ARGN}
+    RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "Building the pinned libmpg123 (${_mpg123_host} ${ARGN}) failed")
+  endif()
+endfunction()
+quira_build_mpg123("${_mpg123_prefix}")
+# Configure again when the pins, a script or a patch change, so that a new decoder is built.
+file(GLOB _mpg123_patches "${PROJECT_SOURCE_DIR}/scripts/patches/mpg123-*.patch")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_pins_file}" ${_mpg123_patches}
   "${PROJECT_SOURCE_DIR}/scripts/build-mpg123.sh" "${PROJECT_SOURCE_DIR}/scripts/unpack-mpg123.sh")
 
 set(QUIRA_MPG123_ARCHIVE "${_mpg123_prefix}/lib/libmpg123.a")
-add_library(mpg123_pinned STATIC IMPORTED GLOBAL)
-set_target_properties(mpg123_pinned PROPERTIES
-  IMPORTED_LOCATION "${_mpg123_prefix}/lib/libmpg123.a"
-  INTERFACE_INCLUDE_DIRECTORIES "${_mpg123_prefix}/include")
-if(NOT WIN32)
-  set_property(TARGET mpg123_pinned PROPERTY INTERFACE_LINK_LIBRARIES m)
+add_library(mpg123_pinned INTERFACE)
+target_include_directories(mpg123_pinned INTERFACE "${_mpg123_prefix}/include")
+if(CMAKE_CROSSCOMPILING)
+  target_link_libraries(mpg123_pinned INTERFACE "${QUIRA_MPG123_ARCHIVE}")
+else()
+  # The native build also makes the library from Debian's source as it is: a program whose
+  # QUIRA_GENERIC_MPG123 property is true links that one instead, for the tests to hold the
+  # patched decoder to it (both have the same header).
+  quira_build_mpg123("${_mpg123_prefix}-generic" generic)
+  target_link_libraries(mpg123_pinned INTERFACE
+    "$<IF:$<BOOL:$<TARGET_PROPERTY:QUIRA_GENERIC_MPG123>>,${_mpg123_prefix}-generic,${_mpg123_prefix}>/lib/libmpg123.a"
+    m)
 endif()
 # The pinned library's symbols stay inside the programs that link it. Exported, they would take
 # the place of the system's libmpg123 for the shared libraries those programs load: libsndfile

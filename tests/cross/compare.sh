@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks that the Windows builds decode and apply effects exactly as the Linux build does:
-#   compare.sh MEDIA_DIR NATIVE_RENDER WINDOWS_RENDER.exe...
-# The fade_tables programs beside the render programs must write the same pitch-shifter tables.
+# Checks that other builds decode and apply effects exactly as the Linux build does:
+#   compare.sh MEDIA_DIR NATIVE_RENDER RENDER...
+# A RENDER that ends in .exe is a Windows build's, run under Wine, and the fade_tables program
+# beside it must write the native one's pitch-shifter tables; any other RENDER is another native
+# program (render_generic: the same code over Debian's libmpg123 without our patches).
 # Then every case (carrier, effect code, level byte) is rendered by the native render program and
-# by each Windows render program under Wine, and the raw outputs must be equal byte for byte.
+# by each other render program, and the raw outputs must be equal byte for byte.
 # Prints each case that matched; on a difference it names the first differing sample (block,
 # index, both values) and how many samples differ, checks the remaining cases, and exits 1.
 #
@@ -17,7 +19,7 @@ set -euo pipefail
 
 . "$(dirname "$0")/../support/prerequisite.sh"
 if [ $# -lt 2 ]; then
-  echo "usage: compare.sh MEDIA_DIR NATIVE_RENDER WINDOWS_RENDER.exe..." >&2
+  echo "usage: compare.sh MEDIA_DIR NATIVE_RENDER RENDER..." >&2
   exit 2
 fi
 # What only scripts/setup.sh --tests provides: the test is skipped without it (or fails, when the
@@ -31,28 +33,38 @@ shift 2
 # shellcheck source=scripts/wine-lib.sh
 . "$(dirname "$0")/../../scripts/wine-lib.sh"
 wine_choose
+programs=()
 windows_dirs=()
-for exe in "$@"; do
-  # A 32-bit program cannot run where the kernel runs none: say so, and compare the others.
-  if [ "$WINE_32BIT" = 0 ] && [[ "$exe" == *i686* ]]; then
-    echo "skipped: $exe: $WINE_NO_32BIT_REASON"
-    continue
+under_wine=()
+first_wine=""
+for program in "$@"; do
+  if [[ $program == *.exe ]]; then
+    # A 32-bit program cannot run where the kernel runs none: say so, and compare the others.
+    if [ "$WINE_32BIT" = 0 ] && [[ "$program" == *i686* ]]; then
+      echo "skipped: $program: $WINE_NO_32BIT_REASON"
+      continue
+    fi
+    under_wine+=(1)
+    [ -n "$first_wine" ] || first_wine=${#under_wine[@]}
+  else
+    under_wine+=(0)
   fi
-  windows_dirs+=("$(dirname "$exe")")
+  programs+=("$program")
+  windows_dirs+=("$(dirname "$program")")
 done
-if [ ${#windows_dirs[@]} -eq 0 ]; then
-  echo "FAIL: no Windows build can run here" >&2
+if [ ${#programs[@]} -eq 0 ]; then
+  echo "FAIL: no other build can run here" >&2
   exit 1
 fi
 
 wine=$WINE
-if ! command -v "$wine" >/dev/null; then
+if [ -n "$first_wine" ] && ! command -v "$wine" >/dev/null; then
   missing_prerequisite "no $wine on PATH: run scripts/setup-wine.sh"
 fi
-if [ -z "${WINE:-}" ] && [ -n "$(wine32_problem)" ]; then
+if [ -n "$first_wine" ] && [ -n "$(wine32_problem)" ]; then
   missing_prerequisite "$(wine32_problem)"
 fi
-if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+if [ -n "$first_wine" ] && { [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; }; then
   missing_prerequisite "no Wine prefix at '${WINEPREFIX:-}': run scripts/setup-wine.sh"
 fi
 export WINEDEBUG=-all
@@ -65,9 +77,16 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quira-compare.XXXXXX")
 work=$(cd "$work" && pwd)
 trap 'rm -rf "$work"' EXIT
 
-# The build a Windows program belongs to: build/mingw-i686/tests/cross -> mingw-i686.
+# The build a Windows program belongs to: build/mingw-i686/tests/cross -> mingw-i686; a native
+# program is named by itself.
 labels=()
-for dir in "${windows_dirs[@]}"; do labels+=("$(basename "$(dirname "$(dirname "$dir")")")"); done
+for i in "${!programs[@]}"; do
+  if [ "${under_wine[i]}" = 1 ]; then
+    labels+=("$(basename "$(dirname "$(dirname "${windows_dirs[i]}")")")")
+  else
+    labels+=("$(basename "${programs[i]}")")
+  fi
+done
 
 # snapshot DIR LABEL SUFFIX: copies DIR's render and fade_tables programs into the work folder.
 snapshot() {
@@ -82,10 +101,18 @@ snapshot() {
   done
 }
 snapshot "$native_dir" native ""
-for i in "${!labels[@]}"; do snapshot "${windows_dirs[i]}" "${labels[i]}" .exe; done
-native=$work/bin/native/render
 windows=()
-for label in "${labels[@]}"; do windows+=("$work/bin/$label/render.exe"); done
+for i in "${!labels[@]}"; do
+  if [ "${under_wine[i]}" = 1 ]; then
+    snapshot "${windows_dirs[i]}" "${labels[i]}" .exe
+    windows+=("$work/bin/${labels[i]}/render.exe")
+  else
+    mkdir -p "$work/bin/${labels[i]}" "$work/${labels[i]}"
+    cp "${programs[i]}" "$work/bin/${labels[i]}/"
+    windows+=("$work/bin/${labels[i]}/${labels[i]}")
+  fi
+done
+native=$work/bin/native/render
 
 # A Windows path for an absolute Unix one: Wine maps Z: to the root of the Unix file system.
 # Pure bash: it runs for every case.
@@ -113,7 +140,7 @@ first_difference() {
   echo "$(((first - 1) / $3)) $count"
 }
 
-# describe_difference A B: where and how two sample files differ.
+# describe_difference A B LABEL: where and how two sample files differ, B being LABEL's.
 describe_difference() {
   local a=$1 b=$2 size_a size_b sample count va vb
   size_a=$(stat -c %s "$a")
@@ -126,25 +153,28 @@ describe_difference() {
   va=$(od -An -t d2 -j $((2 * sample)) -N 2 "$a" | tr -d ' ')
   vb=$(od -An -t d2 -j $((2 * sample)) -N 2 "$b" | tr -d ' ')
   echo "first differing sample $sample (block $((sample / 5760)), sample $((sample % 5760)) in" \
-    "it): Linux $va, Windows $vb; $count samples differ; sizes $size_a and $size_b bytes"
+    "it): Linux $va, $3 $vb; $count samples differ; sizes $size_a and $size_b bytes"
 }
 
 # One Wine server for the whole check. A server that a run starts goes down about two seconds
 # after its last process ends, and every later run then waits for a new one and its services (2 to
 # 5 s each, measured): started here it stays 30 s after the last run. When a server is already up
 # for this prefix this does nothing (status 2), and the check still works, only slower.
-wineserver -p30 </dev/null >/dev/null 2>&1 || true
 # The first run after a server start also starts Wine's services, which inherit its standard
 # streams and stay as long as the server does: a test runner reading this script's output would
 # wait for them. So the first run here has no standard streams to lend.
-"$wine" "$work/bin/${labels[0]}/fade_tables.exe" "$(winpath "$work/start.bin")" \
-  </dev/null >/dev/null 2>&1 || true
+if [ -n "$first_wine" ]; then
+  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+  "$wine" "$work/bin/${labels[first_wine - 1]}/fade_tables.exe" "$(winpath "$work/start.bin")" \
+    </dev/null >/dev/null 2>&1 || true
+fi
 
 # The cross-fade tables: 192 sines, then 192 cosines, as 32-bit float patterns.
 if "$work/bin/native/fade_tables" "$work/native/fade_tables.bin"; then :; else
   fail "the native fade_tables failed (exit status $?)"
 fi
 for i in "${!labels[@]}"; do
+  [ "${under_wine[i]}" = 1 ] || continue
   out=$work/${labels[i]}/fade_tables.bin
   if "$wine" "$work/bin/${labels[i]}/fade_tables.exe" "$(winpath "$out")" </dev/null; then
     if cmp -s "$work/native/fade_tables.bin" "$out"; then
@@ -181,10 +211,18 @@ check() {
     local args=()
     for entry in "$@"; do
       read -r code level <<<"$entry"
-      args+=("$(winpath "$carrier")" "$code" "$level"
-        "$(winpath "$work/${labels[i]}/${base}_${code}_${level}.raw")")
+      if [ "${under_wine[i]}" = 1 ]; then
+        args+=("$(winpath "$carrier")" "$code" "$level"
+          "$(winpath "$work/${labels[i]}/${base}_${code}_${level}.raw")")
+      else
+        args+=("$carrier" "$code" "$level" "$work/${labels[i]}/${base}_${code}_${level}.raw")
+      fi
     done
-    "$wine" "${windows[i]}" "${args[@]}" </dev/null &
+    if [ "${under_wine[i]}" = 1 ]; then
+      "$wine" "${windows[i]}" "${args[@]}" </dev/null &
+    else
+      "${windows[i]}" "${args[@]}" </dev/null &
+    fi
     pids[i + 1]=$!
   done
   local native_ok=1
@@ -196,7 +234,7 @@ check() {
     if wait "${pids[i + 1]}"; then
       rendered[i]=1
     else
-      fail "$base: the ${labels[i]} render under Wine failed (exit status $?)"
+      fail "$base: the ${labels[i]} render failed (exit status $?)"
       rendered[i]=0
     fi
   done
@@ -236,7 +274,7 @@ check() {
         same+=("${labels[i]}")
         matched_samples=$((matched_samples + size / 2))
       else
-        fail "$name: ${labels[i]} differs from Linux: $(describe_difference "$work/native/$file" "$out")"
+        fail "$name: ${labels[i]} differs from Linux: $(describe_difference "$work/native/$file" "$out" "${labels[i]}")"
       fi
     done
     if [ ${#same[@]} -gt 0 ]; then
@@ -249,10 +287,11 @@ check() {
 # Cases: every carrier of the media fixture with the dry code 0, all sixteen effects (rooms 1-4,
 # echoes 5-10, pitch 11-16) and the unknown codes 17 and -1, each at full level (level byte 0) and
 # at level 27 (byte 100); speech-32 also at level -128 (byte 255), which subtracts the effect.
+# loud-32 is speech past full scale, whose decoded samples clip.
 # A copy of speech-16 cut in the middle of a block checks the short last read, whose buffer keeps
 # the previous block's bytes behind the new ones.
 codes=(0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 -1)
-for carrier in speech-32 speech-16 speech-8 prompts-32 prompts-16 prompts-8; do
+for carrier in speech-32 speech-16 speech-8 prompts-32 prompts-16 prompts-8 loud-32; do
   if [ ! -f "$media/$carrier.exe" ]; then
     fail "media carrier $media/$carrier.exe is missing"
     continue
@@ -270,7 +309,7 @@ if [ -f "$media/speech-16.exe" ]; then
   check "$work/speech-16-cut.exe" "0 0" "2 0" "6 0" "13 0" "15 100"
 fi
 
-echo "compared $total_cases cases x ${#labels[@]} Windows builds (${labels[*]}): $compared" \
+echo "compared $total_cases cases x ${#labels[@]} other builds (${labels[*]}): $compared" \
   "comparisons, $matched_samples samples identical, $failures failures"
 [ "$failures" -eq 0 ] || exit 1
 [ "$compared" -gt 0 ] || { echo "FAIL: nothing was compared"; exit 1; }
