@@ -6,7 +6,7 @@
 #include "effects/effect_stage.h"
 #include "quira/quira.h"
 
-static_assert(QUIRA_EFFECT_CODE_MAX == EFFECT_CODE_MAX, "one effect table for the library and the stage");
+static_assert((int)QUIRA_EFFECT_CODE_MAX == (int)EFFECT_CODE_MAX, "one effect table for the library and the stage");
 
 static const QuiraEffect EFFECT_NAMES[EFFECT_CODE_MAX] = {
     {1, "small-room", "reverb", "reverberation of a small room"},

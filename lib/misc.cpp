@@ -52,7 +52,13 @@ void quira_title_text(int64_t blocks, int32_t total_seconds, char* title) {
   char elapsed_text[16], total_text[16];
   quira_clock_text(seconds, elapsed_text);
   quira_clock_text(total_seconds, total_text);
-  snprintf(title, QUIRA_TITLE_CHARS, "Quira [%s]-[%s]", elapsed_text, total_text);
+  // Each clock is at most 12 characters ("596523:14:07"): the title fits in its 40.
+  char whole[64];
+  snprintf(whole, sizeof whole, "Quira [%s]-[%s]", elapsed_text, total_text);
+  size_t n = strlen(whole);
+  if (n > QUIRA_TITLE_CHARS - 1) n = QUIRA_TITLE_CHARS - 1;
+  memcpy(title, whole, n);
+  title[n] = '\0';
 }
 
 int quira_wav_header(int64_t samples, uint8_t header[44]) {
