@@ -11,7 +11,7 @@ tests=0
 
 packages=(
   build-essential cmake ninja-build pkgconf                   # building
-  libsndfile1-dev libsoxr-dev libmp3lame-dev               # quira make: read, resample, encode
+  libsndfile1-dev                                             # quira make: read (libsoxr, LAME: pinned builds)
   ca-certificates patch bzip2 xz-utils                        # apt-get source, unpacking it
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libasound2-dev                                              # the sound device of quira play
