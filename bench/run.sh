@@ -33,8 +33,9 @@ raw="-t raw -r 16000 -e signed -b 16 -c 1"
 run() { bench_run "$out" "$@"; }
 
 echo
-run decode "sh -c '$quira export --dry $out/long.exe -o - >/dev/null'" \
-  "sh -c 'mpg123 -q -s $out/long.mp3 >/dev/null'"
+# Both write the decoded message to a file: quira's WAV header goes in last, over a placeholder.
+run decode "sh -c '$quira export --dry $out/long.exe -o $out/quira.wav'" \
+  "sh -c 'mpg123 -q -s $out/long.mp3 >$out/peer.raw'"
 run reverb "sh -c '$quira export --effect 4 $out/long.exe -o - >/dev/null'" \
   "sh -c 'mpg123 -q -s $out/long.mp3 | sox $raw - $raw /dev/null reverb'"
 run echo "sh -c '$quira export --effect 5 $out/long.exe -o - >/dev/null'" \

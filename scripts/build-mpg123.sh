@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the pinned static libmpg123 from Debian's source for one target.
 #   build-mpg123.sh SRC_DIR HOST PREFIX
-# HOST is "native" or a cross triplet (i686-w64-mingw32, x86_64-w64-mingw32).
+# HOST is "native", a cross triplet (i686-w64-mingw32, x86_64-w64-mingw32) or wasm32 (the web
+# page's build, with Debian's emscripten).
 #
 # Every target gets the same decoder: the generic FPU synth, Layer III only, precomputed tables,
 # SSE2 floating point and no fast maths, so that the Linux tool and the Windows player turn the
@@ -19,6 +20,8 @@ prefix=$(cd "$prefix" && pwd)
 # contracts them into FMA, so the vectorised and unrolled code rounds exactly as the plain one.
 cflags="-O3 -funroll-all-loops -msse2 -mfpmath=sse -ffp-contract=off -fno-fast-math"
 host_opt=()
+wrap=()
+make_wrap=()
 case "$host" in
   # Position-independent, so that it can go into the shared libquira as well as the static one.
   native) cflags="$cflags -fPIC" ;;
@@ -30,6 +33,15 @@ case "$host" in
     # above.
     cflags="-Os -msse2 -mfpmath=sse -ffp-contract=off -fno-fast-math -fno-asynchronous-unwind-tables"
     cflags="$cflags -ffunction-sections -D__USE_MINGW_ANSI_STDIO=0"
+    ;;
+  wasm32)
+    # WebAssembly has no x87: its floats are IEEE single and double by definition, so only the
+    # contraction and fast-maths flags matter. Debian's emcc finds its JavaScript parser there.
+    host_opt=(--host=wasm32)
+    cflags="-O3 -ffp-contract=off -fno-fast-math"
+    wrap=(emconfigure)
+    make_wrap=(emmake)
+    export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
     ;;
   *) host_opt=(--host="$host") ;;
 esac
@@ -49,14 +61,14 @@ fi
 work="$prefix.build"
 rm -rf "$work" && mkdir -p "$work"
 cd "$work"
-CFLAGS="$cflags" "$src/configure" "${host_opt[@]}" --prefix="$prefix" "${options[@]}" \
+CFLAGS="$cflags" "${wrap[@]}" "$src/configure" "${host_opt[@]}" --prefix="$prefix" "${options[@]}" \
   > configure.log 2>&1 || { tail -n 30 configure.log >&2; exit 1; }
 # The library's wide-character path layer serves only its own file opening, which we never use
 # (frames are fed from memory), and would make the Windows player import SHLWAPI for it.
 sed -i '/#define WANT_WIN32_UNICODE/d' src/config.h
 # Only the library: the mpg123 and out123 programs are not wanted (and do not link in this
 # stripped-down configuration).
-make -j"$(nproc)" src/libmpg123/libmpg123.la > make.log 2>&1 || { tail -n 30 make.log >&2; exit 1; }
+"${make_wrap[@]}" make -j"$(nproc)" src/libmpg123/libmpg123.la > make.log 2>&1 || { tail -n 30 make.log >&2; exit 1; }
 mkdir -p "$prefix/lib" "$prefix/include"
 cp src/libmpg123/.libs/libmpg123.a "$prefix/lib/"
 cp src/libmpg123/mpg123.h "$src/src/libmpg123/fmt123.h" "$prefix/include/"

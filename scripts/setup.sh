@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine for Quira and builds it:
 #   scripts/setup.sh          packages for building and the sample, then the Linux build
-#   scripts/setup.sh --tests  also what the tests need: Wine and the Windows builds
+#   scripts/setup.sh --tests  also what the tests need: Wine, the Windows builds and the browser
 # Idempotent: installs only what is missing, rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,7 @@ packages=(
   libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
+  emscripten                                                  # the web page's WebAssembly
 )
 
 sudo=()
@@ -36,6 +37,7 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native
 
 if [ "$tests" -eq 1 ]; then
+  scripts/setup-browser.sh
   scripts/setup-wine.sh
   scripts/build-windows.sh
 fi

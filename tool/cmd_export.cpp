@@ -91,7 +91,7 @@ int command_export(Args& args) {
   const int64_t most = (carrier.facts().blocks + 17) * QUIRA_BUFFER_SAMPLES;
   uint8_t probe[44];
   if (!quira_wav_header(as_played ? as_played_samples(carrier) : most, probe))
-    fail(path, "the message is too long for a WAV file (4 GiB of samples)");
+    fail(path, "the message is too long for a WAV file (over 4 GiB)");
 
   AtomicOutput out(out_path, path);
   if (as_played) {

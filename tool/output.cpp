@@ -2,6 +2,7 @@
 #include "tool/output.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,8 +96,16 @@ void refuse_existing(const std::string& target, bool force) {
 }
 
 bool AtomicOutput::seekable() const {
-  return !to_stdout_ || lseek(fileno(file_), 0, SEEK_CUR) >= 0;
+  if (!to_stdout_) return true;
+  // Standard output can be written over only when it is a file of its own at a known place: not a
+  // pipe or a device, and not opened for appending, where every write goes to the end.
+  struct stat st;
+  int flags = fcntl(fileno(file_), F_GETFL);
+  return fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && !(flags & O_APPEND) &&
+         ftello(file_) >= 0;
 }
+
+int64_t AtomicOutput::position() const { return (int64_t)ftello(file_); }
 
 void AtomicOutput::write_at(int64_t offset, const void* data, size_t bytes) {
   const std::string name = to_stdout_ ? "-" : target_;
@@ -110,7 +119,7 @@ void wav_write(AtomicOutput& out, const WavSource& source) {
   const std::string name = out.target();
   uint8_t header[44];
   if (!quira_wav_header(source.samples >= 0 ? source.samples : source.most_samples, header))
-    fail(name, "the message is too long for a WAV file (4 GiB)");
+    fail(name, "the message is too long for a WAV file (over 4 GiB)");
   std::vector<int16_t> buffer(QUIRA_BUFFER_SAMPLES * 4);
   auto count = [&]() {
     int64_t total = 0;
@@ -125,6 +134,7 @@ void wav_write(AtomicOutput& out, const WavSource& source) {
     else samples = count();
   }
   quira_wav_header(patch ? 0 : samples, header);
+  const int64_t header_at = patch ? out.position() : 0;
   out.write(header, sizeof header);
   int64_t written = 0;
   for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0; written += n) {
@@ -136,6 +146,6 @@ void wav_write(AtomicOutput& out, const WavSource& source) {
   if (!patch && written != samples) fail(name, "the message changed while it was written");
   if (patch) {
     quira_wav_header(written, header);
-    out.write_at(0, header, sizeof header);
+    out.write_at(header_at, header, sizeof header);
   }
 }

@@ -23,6 +23,8 @@ class AtomicOutput {
   // Whether written bytes can be rewritten (a file, not a pipe), and rewriting them.
   bool seekable() const;
   void write_at(int64_t offset, const void* data, size_t bytes);
+  // Where the next write goes.
+  int64_t position() const;
   // Flushes, syncs and renames the temporary file to the target.
   void commit();
   const std::string& target() const { return target_; }

@@ -1,0 +1,323 @@
+// The page's decoding worker: one carrier, read from its File in slices, and the work the page
+// asks of it. The page runs two: the player, which feeds the sound output buffer by buffer, and
+// the reader, which surveys the carrier, draws its waveform and makes the downloads, so that
+// neither waits for the other. Both run the same module (QuiraModule, emscripten's loader, which
+// stands before this script in the worker's source).
+//
+// Messages from the page are handled one at a time, in order; each answer names its op.
+"use strict";
+
+const BUFFER_SAMPLES = 5760;
+const BLOCK_BYTES = 1440;
+const SLICE_BYTES = 1 << 18;  // read from the file this much at a time
+const KIND_BLOCK = 2;         // quira_player_next's kinds: 0 start silence, 1 priming, 2 block
+
+let Q = null;             // the module
+let file = null;
+let slice = {at: 0, bytes: new Uint8Array(0)};
+const reader = new FileReaderSync();
+let samples = 0;          // module memory: one buffer of samples, one block of frames
+let frames = 0;
+let output = null;        // the sound output's port (player)
+let gen = 0;              // playback generation: each start and stop begins a new one
+let playing = false;
+
+// The module's read_at: bytes of the file at offset into module memory, through a cached slice.
+function readAt(offset, pointer, n) {
+  try {
+    let done = 0;
+    while (done < n && offset + done < file.size) {
+      const at = offset + done;
+      if (at < slice.at || at >= slice.at + slice.bytes.length) {
+        const start = at - (at % SLICE_BYTES);
+        slice = {at: start, bytes: new Uint8Array(reader.readAsArrayBuffer(file.slice(start, start + SLICE_BYTES)))};
+        if (slice.bytes.length === 0) break;
+      }
+      const from = at - slice.at;
+      const count = Math.min(n - done, slice.bytes.length - from);
+      Q.HEAPU8.set(slice.bytes.subarray(from, from + count), pointer + done);
+      done += count;
+    }
+    return done;
+  } catch (e) {
+    return -1;  // the file changed or vanished since it was picked
+  }
+}
+
+async function load(module) {
+  if (Q) return;
+  Q = await QuiraModule({
+    readAt,
+    instantiateWasm(imports, done) {
+      WebAssembly.instantiate(module, imports).then((instance) => done(instance));
+      return {};
+    },
+  });
+  samples = Q._malloc(BUFFER_SAMPLES * 2);
+  frames = Q._malloc(BLOCK_BYTES);
+}
+
+const text = (pointer) => Q.UTF8ToString(pointer);
+const json = (pointer) => JSON.parse(text(pointer));
+const statusText = (status) => text(Q._web_status_text(status));
+
+// A choice of effect: null for the header's, else {code, level_byte}.
+const choiceArgs = (choice) => choice ? [0, choice.code, choice.level_byte] : [1, 0, 0];
+
+// ---- Playing -------------------------------------------------------------------------------
+//
+// The Windows player keeps two buffers at its device and refills each as it comes back. The
+// output here is handed LOOKAHEAD buffers more, so that a busy machine cannot make it run dry;
+// where the Windows player would stand is worked out from the output's notifications: once
+// `done` buffers have played it has handed out buffers 0 to done + 1, and its block counter and
+// title are those it had after the last of them. That is what the title shows and a stop holds.
+
+const DEVICE_BUFFERS = 2;
+const LOOKAHEAD = 2;
+let handed = [];          // this generation's buffers handed to the output: {position, title}
+let done = 0;             // how many of them have played
+let ended = false;        // the library's player reached the end: nothing more to hand out
+let heldTitle = null;     // after a stop, the title the Windows player kept (else the library's)
+
+const libraryTitle = () => text(Q._web_player_title());
+
+// Where the Windows player stands: after handing out the buffer done + 1.
+const windows = () => handed[Math.min(done + DEVICE_BUFFERS - 1, handed.length - 1)];
+
+function state(extra) {
+  const now = playing && handed.length ? windows() : null;
+  postMessage(Object.assign({
+    op: "state", gen, playing,
+    title: now ? now.title : heldTitle || libraryTitle(),
+    position: now ? now.position : Q._web_player_position(),
+  }, extra || {}));
+}
+
+// Hands the output one more buffer, or tells it that none follows.
+function refill() {
+  const got = Q._web_player_next(samples);
+  const position = Q._web_player_position();
+  if (got > 0) {
+    const kind = got - 1;
+    // The block this buffer holds: the one just read; none for the start's silences.
+    const block = kind === 0 ? -1 : position - 1;
+    const copy = Q.HEAP16.slice(samples >> 1, (samples >> 1) + BUFFER_SAMPLES);
+    const sent = performance.timeOrigin + performance.now();  // for the benchmark
+    output.postMessage({op: "buffer", gen, kind, block, sent, samples: copy}, [copy.buffer]);
+    handed.push({position, title: libraryTitle()});
+    return;
+  }
+  // The natural end (or a failure, which ends playback the same way): the Windows player reads
+  // no block, keeps its title and stands at block 0. What was handed out still plays.
+  output.postMessage({op: "end", gen});
+  handed.push({position: 0, title: libraryTitle()});
+  ended = true;
+  if (got < 0) postMessage({op: "state", gen, playing, error: statusText(-got)});
+}
+
+function fill() {
+  while (playing && !ended && handed.length - done < DEVICE_BUFFERS + LOOKAHEAD) refill();
+}
+
+function start() {
+  if (playing) return;
+  const status = Q._web_player_start();
+  if (status !== 0) return state({error: statusText(status)});
+  gen++;
+  playing = true;
+  ended = false;
+  handed = [];
+  done = 0;
+  heldTitle = null;
+  fill();
+  state();
+}
+
+function stop() {
+  if (playing) {
+    // The library's player has gone further than the Windows player would have: it goes back
+    // to where that one stands, and the title is the one it kept.
+    const now = windows();
+    if (!ended) Q._web_player_stop();
+    Q._web_player_seek(now.position);
+    heldTitle = now.title;
+    gen++;
+    playing = false;
+    output.postMessage({op: "stop", gen});
+  } else {
+    Q._web_player_stop();  // stop while stopped rewinds to the start
+    heldTitle = null;
+  }
+  state();
+}
+
+function onOutput(m) {
+  // A notification for an older generation comes from buffers a stop dropped: it changes
+  // nothing, as on Windows.
+  if (m.gen !== gen || !playing) return;
+  if (m.op === "done") {
+    done++;
+    fill();
+    state();
+  } else if (m.op === "drained") {
+    playing = false;
+    state({ended: true});
+  }
+}
+
+// ---- Reading -------------------------------------------------------------------------------
+
+// The waveform: the loudest sample of each of `bins` equal stretches of the message as played
+// with the choice of effect, block 0 (the priming block, never heard) included as silence.
+// Sent in parts as it is worked out.
+function peaks(choice, bins, blocks, pass) {
+  let status = Q._web_player_new(...choiceArgs(choice));
+  if (status === 0) status = Q._web_player_start();
+  if (status !== 0) return postMessage({op: "peaks", pass, error: statusText(status)});
+  const total = Math.max(1, blocks * BUFFER_SAMPLES);
+  const data = new Float32Array(bins);
+  let sent = 0;
+  let lastPost = Date.now();
+  for (;;) {
+    const got = Q._web_player_next(samples);
+    if (got <= 0) break;
+    const position = Q._web_player_position();
+    if (got - 1 !== KIND_BLOCK || position === 0) continue;
+    const first = (position - 1) * BUFFER_SAMPLES;
+    const heap = Q.HEAP16;
+    const base = samples >> 1;
+    for (let i = 0; i < BUFFER_SAMPLES; i++) {
+      const bin = Math.floor(((first + i) * bins) / total);
+      const v = Math.abs(heap[base + i]) / 32768;
+      if (bin < bins && v > data[bin]) data[bin] = v;
+    }
+    if (Date.now() - lastPost > 250) {
+      const upto = Math.min(bins, Math.floor((position * BUFFER_SAMPLES * bins) / total));
+      postMessage({op: "peaks", pass, from: sent, data: data.slice(sent, upto), done: false});
+      sent = upto;
+      lastPost = Date.now();
+    }
+  }
+  postMessage({op: "peaks", pass, from: sent, data: data.slice(sent), done: true});
+}
+
+// The message as heard, as a WAV file: what `quira export` writes.
+function wav(choice, blocks) {
+  const started = performance.now();
+  // The longest the message can be: every block and the longest tail. Refused at once when a
+  // WAV file cannot hold it, rather than after decoding it all.
+  const header = Q._malloc(44);
+  const room = Q._web_wav_header(blocks * BUFFER_SAMPLES + 6 * 16000, header);
+  Q._free(header);
+  if (!room) return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
+  const status = Q._web_heard_open(...choiceArgs(choice));
+  if (status !== 0) return postMessage({op: "wav", error: statusText(status)});
+  const parts = [];
+  let count = 0;
+  const chunk = 1 << 16;
+  const buffer = Q._malloc(chunk * 2);
+  for (;;) {
+    const got = Q._web_heard_read(buffer, chunk);
+    if (got < 0) {
+      Q._free(buffer);
+      Q._web_heard_close();
+      return postMessage({op: "wav", error: statusText(-got)});
+    }
+    if (got === 0) break;
+    parts.push(Q.HEAPU8.slice(buffer, buffer + got * 2));
+    count += got;
+  }
+  Q._free(buffer);
+  Q._web_heard_close();
+  const at = Q._malloc(44);
+  const fits = Q._web_wav_header(count, at);
+  const head = Q.HEAPU8.slice(at, at + 44);
+  Q._free(at);
+  if (!fits) return postMessage({op: "wav", error: "The message is too long for a WAV file."});
+  const decoded = performance.now() - started;
+  postMessage({op: "wav", decoded, blob: new Blob([head, ...parts], {type: "audio/wav"})});
+}
+
+// The plain frames of every block, as an MP3 file: what `quira extract` writes. A block of no
+// accepted format holds no frames and is left out.
+function mp3(blocks) {
+  const parts = [];
+  let skipped = 0;
+  for (let k = 0; k < blocks; k++) {
+    const got = Q._web_frames(k, frames);
+    if (got < 0) {
+      skipped++;
+      continue;
+    }
+    parts.push(Q.HEAPU8.slice(frames, frames + got));
+  }
+  if (parts.length === 0) return postMessage({op: "mp3", error: "No block holds frames to save."});
+  postMessage({op: "mp3", skipped, blob: new Blob(parts, {type: "audio/mpeg"})});
+}
+
+// ---- Messages from the page ------------------------------------------------------------------
+
+const handlers = {
+  async load(m) {
+    await load(m.module);
+  },
+  // Opens the file; the player's worker makes its player too and, when told, plays at once.
+  open(m) {
+    file = m.file;
+    slice = {at: 0, bytes: new Uint8Array(0)};
+    const status = Q._web_open(file.size);
+    if (status !== 0) return postMessage({op: "opened", status, error: statusText(status)});
+    const header = json(Q._web_header_json());
+    // Whether a message begins here at all: one of the first blocks holds accepted frames.
+    let holdsFrames = false;
+    for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = Q._web_frames(k, frames) >= 0;
+    postMessage({op: "opened", status: 0, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
+    if (!m.player) return;
+    const made = Q._web_player_new(1, 0, 0);
+    if (made !== 0) return state({error: statusText(made)});
+    if (holdsFrames && m.play) start();
+    else state();
+  },
+  output(m) {
+    output = m.port;
+    output.onmessage = (event) => onOutput(event.data);
+  },
+  player(m) {
+    if (playing) stop();
+    const status = Q._web_player_new(...choiceArgs(m.choice));
+    if (status !== 0) return state({error: statusText(status)});
+    if (m.block > 0) Q._web_player_seek(m.block);
+    heldTitle = null;
+    if (m.play) start();
+    else state();
+  },
+  play: start,
+  stop,
+  seek(m) {
+    const was = playing;
+    if (was) stop();
+    Q._web_player_seek(m.block);
+    heldTitle = null;
+    if (was) start();
+    else state();
+  },
+  survey() {
+    postMessage({op: "survey", survey: json(Q._web_survey_json())});
+  },
+  peaks(m) {
+    peaks(m.choice, m.bins, m.blocks, m.pass);
+  },
+  wav(m) {
+    wav(m.choice, m.blocks);
+  },
+  mp3(m) {
+    mp3(m.blocks);
+  },
+};
+
+// Handled strictly in order, even across the module's first loading.
+let queue = Promise.resolve();
+onmessage = (event) => {
+  const m = event.data;
+  queue = queue.then(() => handlers[m.op](m)).catch((e) => postMessage({op: "failed", what: m.op, error: String(e)}));
+};
