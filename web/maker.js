@@ -62,7 +62,14 @@
   function fromWorker(m) {
     const key = m.id ? `${m.op}:${m.id}` : m.op;
     if (m.op === "progress") return progress(m.frames / m.of);
-    if (m.op === "failed") return refuse(`Something went wrong in the page: ${m.error}`);
+    if (m.op === "failed") {
+      // Whatever waited for the worker learns that it failed.
+      for (const resolve of waiting.values()) resolve({status: -1, error: m.error, samples: new Int16Array(0)});
+      waiting.clear();
+      setBusy(false);
+      progress(null);
+      return refuse(`Something went wrong in the page: ${m.error}`);
+    }
     const resolve = waiting.get(key);
     if (resolve) {
       waiting.delete(key);
@@ -404,8 +411,15 @@
       if (text(packet, 7) === "\x01vorbis") return u32(packet + 12);
       if (text(packet, 8) === "OpusHead") return 48000;
     }
-    const mdhd = text(0, Math.min(b.length, 1 << 20)).indexOf("mdhd");
-    if (text(4, 4) === "ftyp" && mdhd > 0) return be32(mdhd + (b[mdhd + 4] === 1 ? 24 : 16));
+    if (text(4, 4) === "ftyp") {
+      // MP4: the time scale of the first track's media header, which is its sampling rate.
+      for (let at = 8; at + 28 < b.length; at++) {
+        if (b[at] === 0x6D && b[at + 1] === 0x64 && b[at + 2] === 0x68 && b[at + 3] === 0x64) {  // "mdhd"
+          return be32(at + (b[at + 4] === 1 ? 24 : 16));
+        }
+      }
+      return 0;
+    }
     // MPEG audio: after any ID3v2 tag, the first frame header's version and rate index.
     let at = 0;
     if (text(0, 3) === "ID3") at = 10 + ((b[6] & 127) << 21 | (b[7] & 127) << 14 | (b[8] & 127) << 7 | (b[9] & 127));
@@ -587,6 +601,7 @@
     const made = await ask({op: "maker-carrier", kbps: c.kbps, code: c.code, level: c.level}, "carrier");
     progress(null);
     $("maker-make").disabled = false;
+    if (!made.blob) return;  // the worker failed, and said so
     const link = document.createElement("a");
     link.href = URL.createObjectURL(made.blob);
     link.download = name;

@@ -194,6 +194,8 @@ function recordings() {
     "prompt-right.wav": ["sox", `${PROMPTS}/Rear_Right.wav`, "-r", "16000", "-b", "16", file("prompt-right.wav")],
     "16k-stereo.wav": ["sox", "-M", file("16k-mono.wav"), file("prompt-right.wav"), "-b", "16", file("16k-stereo.wav")],
     "prompt.flac": ["sox", `${PROMPTS}/Front_Center.wav`, file("prompt.flac")],
+    "prompt.ogg": ["sox", `${PROMPTS}/Side_Left.wav`, file("prompt.ogg")],
+    "prompt.mp3": ["lame", "--quiet", "-b", "64", `${PROMPTS}/Front_Right.wav`, file("prompt.mp3")],
     "silence.wav": ["sox", "-n", "-r", "48000", "-c", "1", "-b", "16", file("silence.wav"), "trim", "0", "3"],
   };
   for (const [, command] of Object.entries(made)) run(...command);
@@ -293,6 +295,23 @@ const recorded = (context) => check("recorded from the microphone: voice mark, e
     `by half seconds: lags ${w.lags.map(([lag, n]) => `${lag} x${n}`).join(", ")}, SNR ${w.snr.toFixed(1)} dB`;
 });
 
+// Compressed recordings the browser decodes: the message holds their voice, as long as the
+// recording they were made from (the decoders trim the encoder's delay their own ways).
+const compressed = (context) => check("Ogg Vorbis and MP3 recordings: decoded by the browser, made into messages", async () => {
+  const page = await openPage(context);
+  const said = [];
+  for (const [name, source] of [["prompt.ogg", "Side_Left.wav"], ["prompt.mp3", "Front_Right.wav"]]) {
+    assert.equal(await pickRecording(page, file(name)), null, `${name} is taken`);
+    const facts = info(await save(page, {code: 1, level: 64, kbps: 32}, `${name.replace(".", "-")}.exe`));
+    const want = reference(`${PROMPTS}/${source}`).length;
+    assert.ok(Math.abs(facts.voice_samples - want) < 1600, `${name}: ${facts.voice_samples} samples of voice, ${source} ${want}`);
+    assert.equal(facts.decoded_blocks, facts.blocks);
+    said.push(`${name}: ${facts.voice_samples} samples of voice (${source}: ${want})`);
+  }
+  await page.close();
+  return said.join("; ");
+});
+
 // Recordings that make no message: one sentence each, and nothing to save.
 const refusals = (context) => check("no message from an undecodable file, silence, a recording too long", async () => {
   const page = await openPage(context);
@@ -330,7 +349,7 @@ async function main() {
   const contexts = [await newContext(browser, {width: 900, height: 1100}), await newContext(refusing, {width: 900, height: 1100})];
   // The recording first, alone: the machine's load makes a capture run late.
   await recorded(contexts[0]);
-  await Promise.all([picked(contexts[0]), refusals(contexts[0]), refusedMicrophone(contexts[1])]);
+  await Promise.all([picked(contexts[0]), compressed(contexts[0]), refusals(contexts[0]), refusedMicrophone(contexts[1])]);
   await browser.close();
   await refusing.close();
   await finish();
