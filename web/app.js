@@ -201,6 +201,7 @@
       $("play").setAttribute("aria-label", playing ? "Playing" : "Play");
       if (!playing) heard = null;
       if (m.error) notice(m.error);
+      if (header) showPosition();
       drawSoon();
     } else if (m.op === "failed") {
       notice(`Something went wrong while playing: ${m.error}`);
@@ -538,6 +539,11 @@
       g.fillStyle = "#c0262d";
       g.fillRect(Math.min(x, width - 2 * ratio), 0, 2 * ratio, height);
     }
+    showPosition();
+  }
+
+  // The position as the waveform's slider tells it to a screen reader.
+  function showPosition() {
     const block = Math.floor(position());
     if (canvas.getAttribute("aria-valuenow") !== String(block)) {
       canvas.setAttribute("aria-valuenow", String(block));
