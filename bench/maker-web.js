@@ -26,7 +26,9 @@ const launch = (args) => chromium.launch({executablePath: "/usr/bin/chromium", h
 async function readyPage(context) {
   const page = await context.newPage();
   await page.goto(URL_);
-  // The module compiled and the effects listed: the view is ready.
+  // The view starts its worker when a person comes to it; then the module is compiled and the
+  // effects are listed.
+  await page.hover("#maker");
   await page.waitForFunction(() => document.getElementById("maker-effect").options.length > 1);
   return page;
 }

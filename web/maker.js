@@ -79,7 +79,7 @@
 
   // ---- What the view shows ---------------------------------------------------------------
 
-  let source = null;      // what the makers hold: {what, seconds} once finished
+  let source = null;      // what the makers hold once finished: {what, seconds, sizes, ...}
   let busy = false;       // recording or making from a file
 
   function refuse(text) {
@@ -106,9 +106,9 @@
   }
 
   function seconds(t) {
-    if (t < 60) return `${(Math.round(t * 10) / 10).toFixed(1)} s`;
-    const m = Math.floor(t / 60);
-    return `${m} min ${String(Math.round(t - 60 * m)).padStart(2, "0")} s`;
+    if (t < 59.95) return `${t.toFixed(1)} s`;
+    const s = Math.round(t);
+    return `${Math.floor(s / 60)} min ${String(s % 60).padStart(2, "0")} s`;
   }
 
   const number = (n) => Number(n).toLocaleString("en");
@@ -622,6 +622,7 @@
   });
 
   ready(false);
-  // The module and the list of effects, loaded while the page is idle.
-  setTimeout(startWorker, 0);
+  // The module and the list of effects, loaded once the person comes to this view: a page opened
+  // only to play a message never starts the maker.
+  for (const event of ["pointerenter", "focusin", "dragenter"]) view.addEventListener(event, startWorker, {once: true});
 })();
