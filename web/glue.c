@@ -11,7 +11,6 @@
  */
 #include <emscripten.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "quira/quira.h"
 
