@@ -1,4 +1,4 @@
-# Shell functions for the benchmarks; sourced by bench/run.sh and bench/make.sh.
+# Shell functions for the benchmarks; sourced by bench/run.sh, bench/make.sh and bench/maker-web.sh.
 
 # bench_tools: hyperfine and python3, installed when missing.
 bench_tools() {
@@ -25,4 +25,17 @@ qc, pc = cpu(r["quira"]), cpu(r["peer"])
 print(f"{sys.argv[2]:<8} wall: quira {q*1000:6.1f} ms, peer {p*1000:6.1f} ms, ratio {q/p:5.2f}"
       f"   cpu: quira {qc*1000:6.1f} ms, peer {pc*1000:6.1f} ms, ratio {qc/pc:5.2f}")
 PY
+}
+
+# bench_long_speech DIR: DIR/long-48k.wav, five and a half minutes of real speech at 48 kHz (the
+# alsa-utils prompts and espeak-ng), made once.
+bench_long_speech() {
+  local out=$1
+  [ -f "$out/long-48k.wav" ] && return 0
+  espeak-ng -w "$out/espeak.wav" \
+    "Hello, this is a voice message. It was recorded, compressed, scrambled and laid out in blocks \
+behind a small player. Call me back when you hear this; the number is five five five, one two three."
+  sox -V1 "$out/espeak.wav" -r 48000 "$out/espeak-48k.wav"
+  sox "$out/espeak-48k.wav" /usr/share/sounds/alsa/{Front,Rear,Side}_*.wav "$out/pair-48k.wav"
+  sox "$out/pair-48k.wav" "$out/long-48k.wav" repeat 15
 }

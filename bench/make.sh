@@ -15,14 +15,7 @@ out=build/bench
 mkdir -p "$out"
 quira=$PWD/build/native/tool/quira
 in=$out/long-48k.wav
-if [ ! -f "$in" ]; then
-  espeak-ng -w "$out/espeak.wav" \
-    "Hello, this is a voice message. It was recorded, compressed, scrambled and laid out in blocks \
-behind a small player. Call me back when you hear this; the number is five five five, one two three."
-  sox -V1 "$out/espeak.wav" -r 48000 "$out/espeak-48k.wav"
-  sox "$out/espeak-48k.wav" /usr/share/sounds/alsa/{Front,Rear,Side}_*.wav "$out/pair-48k.wav"
-  sox "$out/pair-48k.wav" "$in" repeat 15
-fi
+bench_long_speech "$out"
 soxi "$in" | grep -E 'Sample Rate|Duration'
 
 echo

@@ -3,8 +3,8 @@
 #   scripts/setup.sh          packages for building and the sample, then the Linux build
 #   scripts/setup.sh --tests  also what the tests need: Wine, the Windows builds and the browser
 # Idempotent: installs only what is missing, rebuilds only what changed. Apart from installing
-# packages, only the download of libmpg123's Debian source (once) needs the network: configuring
-# and building take it from build/deps/src.
+# packages, only the download of the pinned libraries' Debian sources (once: mpg123, libsoxr, lame,
+# musl) needs the network: configuring and building take them from build/deps/src.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/apt-lib.sh
@@ -15,8 +15,8 @@ tests=0
 packages=(
   build-essential cmake ninja-build pkgconf                   # building
   scdoc dpkg-dev file man-db                                  # the manual page; the Debian package
-  libsndfile1-dev libsoxr-dev libmp3lame-dev                  # quira make: read, resample, encode
-  ca-certificates patch bzip2 xz-utils                        # libmpg123's source: download, unpack
+  libsndfile1-dev                                             # quira make: read (libsoxr, LAME: pinned builds)
+  ca-certificates patch bzip2 xz-utils                        # the pinned libraries' sources: download, unpack
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
@@ -26,7 +26,7 @@ packages=(
 )
 
 apt_install setup "${packages[@]}"
-scripts/fetch-mpg123.sh build/deps/src
+scripts/fetch-sources.sh build/deps/src
 
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/native

@@ -82,14 +82,16 @@ def main():
     page = read(f"{args.web}/page.html")
     style = inert(read(f"{args.web}/page.css"), "page.css")
     app = inert(read(f"{args.web}/app.js"), "app.js")
+    maker = inert(read(f"{args.web}/maker.js"), "maker.js")
     output = inert(read(f"{args.web}/output.js"), "output.js")
-    worker = inert(read(args.loader) + "\n" + read(f"{args.web}/worker.js"), "the worker")
+    worker = inert(read(args.loader) + "\n" + read(f"{args.web}/worker.js") + "\n" +
+                   read(f"{args.web}/maker-worker.js"), "the worker")
     with open(args.wasm, "rb") as f:
         wasm = base64.b64encode(f.read()).decode()
 
     # The sound output's code runs in the audio worklet and, where a browser has none, on the
     # page itself: the page's script holds it too.
-    script = output + "\n" + app
+    script = output + "\n" + app + "\n" + maker
     policy = "; ".join([
         "default-src 'none'",
         f"script-src {sha256_source(script)} 'wasm-unsafe-eval' blob: data:",

@@ -11,10 +11,8 @@
  */
 #include <emscripten.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "quira/quira.h"
-#include "web_player.h"
 
 /* Reads n bytes at offset into buffer: the count read, 0 at the end, -1 when the file cannot be
  * read (it changed or vanished since it was picked). */
@@ -113,10 +111,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
   at = put(at, ",\"blocks\":%lld,\"last_block_bytes\":%lld", f.blocks, f.last_block_bytes);
   at = put(at, ",\"has_voice_mark\":%lld,\"voice_samples\":%lld", f.has_voice_mark,
            f.voice_samples);
-  /* The library knows the players of earlier releases; this build's own player it knows by the
-   * digest the build put here, as it carries no image of it. */
-  int ours = f.player_ours || strcmp(sha, WEB_PLAYER_SHA256) == 0;
-  at = put(at, ",\"total_seconds\":%lld,\"player_ours\":%lld", f.total_seconds, ours);
+  at = put(at, ",\"total_seconds\":%lld,\"player_ours\":%lld", f.total_seconds, f.player_ours);
   at = put(at, ",\"player_sha256\":", 0, 0);
   at = put_string(at, sha);
   at = put(at, ",\"header\":", 0, 0);

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Unpacks Debian's mpg123 source package as dpkg-source would, into DEST:
-#   unpack-mpg123.sh ORIG_TARBALL DEBIAN_TARBALL DEST
+# Unpacks a Debian source package (format 3.0 (quilt)) as dpkg-source would, into DEST:
+#   unpack-source.sh ORIG_TARBALL DEBIAN_TARBALL DEST
 # the upstream tarball, Debian's directory laid over it and Debian's patches applied in series
 # order. (dpkg-source -x itself insists on the upstream tarball's signature, which the mirror does
 # not serve.) The tarballs must have been checked against the pinned sums already (configure does,
-# in cmake/Mpg123.cmake). Returns at once when DEST was unpacked from the same two files.
+# in cmake/Sources.cmake). Returns at once when DEST was unpacked from the same two files.
 set -euo pipefail
 
 orig=$1 debian=$2 dest=$3
 stamp="$(basename "$orig") $(basename "$debian")"
-if [ -f "$dest/configure" ] && [ "$(cat "$dest/.unpacked-from" 2>/dev/null)" = "$stamp" ]; then
+if [ -f "$dest/debian/changelog" ] && [ "$(cat "$dest/.unpacked-from" 2>/dev/null)" = "$stamp" ]; then
   exit 0
 fi
 
@@ -30,5 +30,5 @@ echo "$stamp" > "$tmp/.unpacked-from"
 rm -rf "$dest"
 if ! mv -T "$tmp" "$dest" 2>/dev/null; then
   # Another configure unpacked the same files at the same time.
-  [ "$(cat "$dest/.unpacked-from" 2>/dev/null)" = "$stamp" ] || { echo "unpack-mpg123: cannot make $dest" >&2; exit 1; }
+  [ "$(cat "$dest/.unpacked-from" 2>/dev/null)" = "$stamp" ] || { echo "unpack-source: cannot make $dest" >&2; exit 1; }
 fi

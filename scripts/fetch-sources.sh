@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Downloads Debian's mpg123 source package, the version that scripts/mpg123-source.sha256 pins,
-# into DEST (default: build/deps/src), where configure takes it from:
-#   fetch-mpg123.sh [DEST]
+# Downloads the Debian source packages that the pinned libraries are built from, the versions that
+# scripts/sources/PACKAGE.sha256 pin (mpg123 for the decoder; libsoxr, lame and musl for the
+# maker), into DEST (default: build/deps/src), where configure takes them from:
+#   fetch-sources.sh [DEST]
 # scripts/setup.sh runs it; it is the only step of the build that needs the network. It returns
-# at once when DEST already holds the files with the pinned sums.
+# at once when DEST already holds every file with its pinned sum.
 #
 # The files are found through apt, which needs deb-src entries. Rather than touch the machine's
 # own apt configuration, this derives them from the machine's enabled deb entries (same mirrors,
@@ -21,10 +22,15 @@ dest=${1:-$root/build/deps/src}
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
 
-# The pinned files: "SHA256  NAME" lines.
-mapfile -t pinned < <(grep -vE '^\s*(#|$)' "$root/scripts/mpg123-source.sha256")
-version=$(printf '%s\n' "${pinned[@]}" | sed -nE 's/^.*  mpg123_(.*)\.debian\.tar\..*$/\1/p')
-[ -n "$version" ] || { echo "fetch-mpg123: scripts/mpg123-source.sha256 names no Debian tarball" >&2; exit 1; }
+# The pinned files: "SHA256  NAME" lines, and the version of each package (its Debian tarball's).
+pinned=() packages=() versions=()
+for pins in "$root"/scripts/sources/*.sha256; do
+  pkg=$(basename "$pins" .sha256)
+  mapfile -t lines < <(grep -vE '^\s*(#|$)' "$pins")
+  version=$(printf '%s\n' "${lines[@]}" | sed -nE "s/^.*  ${pkg}_(.*)\\.debian\\.tar\\..*\$/\\1/p")
+  [ -n "$version" ] || { echo "fetch-sources: $pins names no Debian tarball of $pkg" >&2; exit 1; }
+  pinned+=("${lines[@]}") packages+=("$pkg") versions+=("$version")
+done
 
 all_present() {
   local line
@@ -36,7 +42,7 @@ all_present() {
 all_present && exit 0
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-[ -n "$codename" ] || { echo "fetch-mpg123: cannot tell this release's codename" >&2; exit 1; }
+[ -n "$codename" ] || { echo "fetch-sources: cannot tell this release's codename" >&2; exit 1; }
 
 apt_dir="$dest/apt"
 mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/archives/partial"
@@ -89,14 +95,16 @@ log="$apt_dir/fetch.log"
 # `--print-uris` lists the files missing from the current directory: ask from an empty one.
 listing=$(mktemp -d)
 trap 'rm -rf "$listing"' EXIT
+requests=()
+for i in "${!packages[@]}"; do requests+=("${packages[$i]}=${versions[$i]}"); done
 for round in 1 2 3; do
   updated=1
   apt_update "$log" apt-get -q "${apt_opts[@]}" || updated=0
-  uris=$(cd "$listing" && apt-get -qq "${apt_opts[@]}" source --print-uris "mpg123=$version" 2>>"$log") && break
+  uris=$(cd "$listing" && apt-get -qq "${apt_opts[@]}" source --print-uris "${requests[@]}" 2>>"$log") && break
   if [ "$updated" -eq 1 ] || [ "$round" -eq 3 ]; then
-    echo "fetch-mpg123: apt finds no mpg123 source package $version, the version that" \
-      "scripts/mpg123-source.sha256 pins (if Debian has moved on, pin its new .dsc's sums there)." >&2
-    apt_failed_indexes "$log" | sed 's/^ */fetch-mpg123: index not updated: /' >&2
+    echo "fetch-sources: apt does not find every source package that scripts/sources pins" \
+      "(${requests[*]}; if Debian has moved on, pin its new .dsc's sums there); see $log" >&2
+    apt_failed_indexes "$log" | sed 's/^ */fetch-sources: index not updated: /' >&2
     exit 1
   fi
   sleep 10
@@ -108,15 +116,15 @@ for line in "${pinned[@]}"; do
     continue
   fi
   uri=$(awk -v n="$name" '$2 == n { gsub(/\047/, "", $1); print $1 }' <<< "$uris")
-  [ -n "$uri" ] || { echo "fetch-mpg123: apt lists no $name for mpg123 $version" >&2; exit 1; }
+  [ -n "$uri" ] || { echo "fetch-sources: apt lists no $name" >&2; exit 1; }
   rm -f "$dest/$name.part"
   if ! /usr/lib/apt/apt-helper "${apt_opts[@]}" download-file "$uri" "$dest/$name.part" "SHA256:$sum" \
       >>"$log" 2>&1; then
     rm -f "$dest/$name.part" "$dest/$name.part.FAILED"
-    echo "fetch-mpg123: downloading $uri failed (or its SHA-256 is not $sum); see $log" >&2
+    echo "fetch-sources: downloading $uri failed (or its SHA-256 is not $sum); see $log" >&2
     exit 1
   fi
   mv "$dest/$name.part" "$dest/$name"
 done
-all_present || { echo "fetch-mpg123: the files in $dest do not have the pinned sums" >&2; exit 1; }
-echo "fetch-mpg123: Debian's mpg123 $version source is in $dest"
+all_present || { echo "fetch-sources: the files in $dest do not have the pinned sums" >&2; exit 1; }
+echo "fetch-sources: Debian's ${requests[*]} sources are in $dest"
