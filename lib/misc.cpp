@@ -12,6 +12,9 @@
 #ifndef QUIRA_DECODER_STRING
 #error "the build defines QUIRA_DECODER_STRING"
 #endif
+#ifndef QUIRA_MAKER_STRING
+#define QUIRA_MAKER_STRING ""
+#endif
 
 static const char* const STATUS_TEXT[] = {
     "success",
@@ -37,6 +40,7 @@ const char* quira_status_text(int status) {
 
 const char* quira_version(void) { return QUIRA_VERSION_STRING; }
 const char* quira_decoder_version(void) { return QUIRA_DECODER_STRING; }
+const char* quira_maker_version(void) { return QUIRA_MAKER_STRING; }
 
 void quira_clock_text(int32_t seconds, char* clock) {
   int32_t t = seconds < 0 ? 0 : seconds;

@@ -72,7 +72,9 @@ TEST(LibraryMedia, TheMessageAsHeardIsTheSameReadInAnyPieces) {
     SCOPED_TRACE(big.carrier);
     EXPECT_TRUE(big.heard == small.heard);
     // Its tail ends on a sound: zeros past the voice are left off.
-    if (big.effect.effect_code != 0) EXPECT_NE(big.heard.back(), 0);
+    if (big.effect.effect_code != 0) {
+      EXPECT_NE(big.heard.back(), 0);
+    }
   }
 }
 

@@ -346,7 +346,7 @@ TEST_F(Make, LameMakesCeilNOver576PlusTwoFrames) {
   ASSERT_GT(speech.size(), 20000u);
   for (int kbps : {32, 16})
     for (size_t n : {1, 575, 576, 577, 1152, 4655, 5000, 17279, 20000}) {
-      QuiraMakeOptions options = {0, 0, kbps};
+      QuiraMakeOptions options = {0, 0, kbps, -1};
       QuiraMaker* maker = nullptr;
       ASSERT_EQ(quira_maker_new(16000, 1, &options, &maker), QUIRA_OK);
       EXPECT_EQ(quira_maker_write(maker, speech.data(), (int64_t)n), QUIRA_OK);

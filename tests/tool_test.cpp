@@ -152,8 +152,9 @@ TEST(ToolExtractMedia, GivesBackLamesFramesByteForByte) {
 }
 
 // --version: the build's version, the pinned decoder (its generic synth alone: Debian's shared
-// library would name its CPU-specific ones), and the player that `info` calls ours.
-TEST(ToolVersionMedia, NamesTheVersionTheDecoderAndThePlayer) {
+// library would name its CPU-specific ones), the pinned resampler and encoder, and the player
+// that `info` calls ours.
+TEST(ToolVersionMedia, NamesTheVersionThePinnedLibrariesAndThePlayer) {
   Result r = quira("--version");
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(quira("-q -V").out, r.out);
@@ -162,6 +163,7 @@ TEST(ToolVersionMedia, NamesTheVersionTheDecoderAndThePlayer) {
   EXPECT_EQ(r.out, std::string("quira ") + QUIRA_VERSION + "\n" +
                        "libmpg123 " + QUIRA_MPG123_VERSION + ", built in from Debian's source " +
                        QUIRA_MPG123_DEBIAN_VERSION + ": generic decoder, Layer III only\n" +
+                       QUIRA_MAKER_STRING + "\n" +
                        "player 163840 bytes, SHA-256 " + sha.substr(1, 64) + "\n");
 }
 

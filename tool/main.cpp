@@ -47,14 +47,15 @@ void print_help(FILE* to) {
           "\noptions:\n"
           "  -q             no notes or warnings, errors only\n"
           "  -h, --help     this help\n"
-          "  -V, --version  the version, the decoder built in and the player's SHA-256\n"
+          "  -V, --version  the version, the libraries built in and the player's SHA-256\n"
           "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
           "             4 no sound device (play, input not a terminal)\n");
 }
 
 // The version (QUIRA_VERSION, from the build), the libmpg123 this tool decodes with (the Debian
-// source it was built from and the decoders the library itself names), and the SHA-256 of the
-// player it puts in front of carriers, which `info` calls ours.
+// source it was built from and the decoders the library itself names), the libsoxr and
+// libmp3lame it makes carriers with, and the SHA-256 of the player it puts in front of carriers,
+// which `info` calls ours.
 void print_version() {
   printf("quira %s\n", quira_version());
   std::string decoders;
@@ -63,6 +64,7 @@ void print_version() {
     decoders += *d;
   }
   printf("%s: %s decoder, Layer III only\n", quira_decoder_version(), decoders.c_str());
+  printf("%s\n", quira_maker_version());
   size_t size = 0;
   const uint8_t* image = quira_player_image(&size);
   Sha256 sha;

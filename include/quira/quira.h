@@ -62,9 +62,11 @@ typedef enum QuiraStatus {
 /* A sentence for a status, never null. */
 QUIRA_API const char* quira_status_text(int status);
 
-/* The library's version, "MAJOR.MINOR.PATCH", and the decoder build it decodes with. */
+/* The library's version, "MAJOR.MINOR.PATCH", the decoder build it decodes with, and the
+ * resampler and encoder builds it makes carriers with ("" in a build without the maker). */
 QUIRA_API const char* quira_version(void);
 QUIRA_API const char* quira_decoder_version(void);
+QUIRA_API const char* quira_maker_version(void);
 
 /* ---- Carriers --------------------------------------------------------------------------- */
 

@@ -30,7 +30,7 @@ using Maker = std::unique_ptr<QuiraMaker, MakerFree>;
 
 // "H:MM:SS" of a voice of the given length at 16 kHz.
 std::string voice_clock(double samples) {
-  long long s = (long long)(samples / QUIRA_SAMPLE_RATE);
+  long long s = (long long)(samples / (double)QUIRA_SAMPLE_RATE);
   char text[32];
   snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
   return text;
@@ -42,7 +42,7 @@ void check(const SoundInput& input, const QuiraMaker* maker, int status) {
   const std::string longest = voice_clock((double)QUIRA_VOICE_SAMPLES_MAX);
   const char* why = "its voice mark counts samples at 16 kHz in 32 bits";
   if (status == QUIRA_ERR_TOO_LONG && !maker) {
-    double voice = (double)input.frames() * QUIRA_SAMPLE_RATE / input.rate();
+    double voice = (double)input.frames() * (double)QUIRA_SAMPLE_RATE / input.rate();
     fail(input.name(), "too long: " + voice_clock(voice) + " of voice, and a carrier holds at most " + longest +
                            " (" + why + ")");
   }
