@@ -11,6 +11,7 @@
 "use strict";
 
 const MAKER_RATES = [32, 16];      // kbit/s: a maker for each
+const QUIRA_ERR_MEMORY = 2;        // the library's status for a failed allocation
 const SILENT_PEAK = 1 / 1024;      // below -60 dBFS at its loudest, a recording holds no voice
 const FEED_FRAMES = 16384;         // frames handed to the makers at a time
 const CARRIER_SLICE = 1 << 20;     // bytes read out of a maker at a time
@@ -43,13 +44,18 @@ function makersFree() {
 function makersStart(rate, channels) {
   makersFree();
   Object.assign(making, {rate, channels, frames: 0, peak: 0, status: 0, finished: null});
-  making.input = Q._malloc(FEED_FRAMES * channels * 4);
   const status = Q._malloc(4);
   for (const kbps of MAKER_RATES) {
     making.makers[kbps] = Q._web_maker_new(rate, channels, kbps, status);
     makerStatus(Q.HEAP32[status >> 2]);
   }
   Q._free(status);
+  // The input buffer once the makers took the channel count (up to 1,024: 64 MB at most), and
+  // never used without it: a failed allocation is the makers' failure.
+  if (!making.status) {
+    making.input = Q._malloc(FEED_FRAMES * channels * 4);
+    if (!making.input) makerStatus(QUIRA_ERR_MEMORY);
+  }
 }
 
 // Feeds interleaved float samples (a Float32Array) to both makers.

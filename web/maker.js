@@ -205,12 +205,12 @@
       source = null;
       ready(false);
       if (m.status === 8 || m.tooLong) return refuse(`${what} is too long: this page makes messages of up to 12 hours of voice.`);
-      if (m.status === 7 || m.frames === 0) return refuse(`${what} holds no sound at all.`);
+      if (m.status === 7 || (!m.status && m.frames === 0)) return refuse(`${what} holds no sound at all.`);
       if (m.silent) {
         return refuse(`${what} is silent: there is no voice in it to send.` +
           (what === RECORDING ? " Check that the microphone is on and not muted, and record again." : ""));
       }
-      return refuse(`${what} could not be made into a message: ${m.error}`);
+      return refuse(`${what} could not be made into a message: ${m.error}.`);
     }
     source = {what, seconds: m.voiceSamples / 16000, sizes: m.sizes, rate: m.rate, frames: m.frames};
     notice(null);

@@ -200,23 +200,27 @@ function recordings() {
   };
   for (const [, command] of Object.entries(made)) run(...command);
   fs.writeFileSync(file("notes.txt"), "Call me back.\n");
-  // A WAV file whose header promises 13 hours at 16 kHz: sparse, so it takes no room on disk.
-  const hours = 13 * 3600 * 16000 * 2;
-  const header = Buffer.alloc(44);
-  header.write("RIFF", 0);
-  header.writeUInt32LE(36 + hours, 4);
-  header.write("WAVEfmt ", 8);
-  header.writeUInt32LE(16, 16);
-  header.writeUInt16LE(1, 20);
-  header.writeUInt16LE(1, 22);
-  header.writeUInt32LE(16000, 24);
-  header.writeUInt32LE(32000, 28);
-  header.writeUInt16LE(2, 32);
-  header.writeUInt16LE(16, 34);
-  header.write("data", 36);
-  header.writeUInt32LE(hours, 40);
-  fs.writeFileSync(file("long.wav"), header);
-  fs.truncateSync(file("long.wav"), 44 + hours);
+  // Hostile headers, sparse files so that they take no room on disk: one that promises 13 hours
+  // at 16 kHz, and one of 65,535 channels (a buffer of 16,384 frames of them would be 4 GiB).
+  const hostile = (name, channels, dataBytes) => {
+    const header = Buffer.alloc(44);
+    header.write("RIFF", 0);
+    header.writeUInt32LE(36 + dataBytes, 4);
+    header.write("WAVEfmt ", 8);
+    header.writeUInt32LE(16, 16);
+    header.writeUInt16LE(1, 20);
+    header.writeUInt16LE(channels, 22);
+    header.writeUInt32LE(16000, 24);
+    header.writeUInt32LE(16000 * 2 * channels, 28);
+    header.writeUInt16LE((2 * channels) & 0xFFFF, 32);  // wraps, as a hostile header may
+    header.writeUInt16LE(16, 34);
+    header.write("data", 36);
+    header.writeUInt32LE(dataBytes, 40);
+    fs.writeFileSync(file(name), header);
+    fs.truncateSync(file(name), 44 + dataBytes);
+  };
+  hostile("long.wav", 1, 13 * 3600 * 16000 * 2);
+  hostile("crowd.wav", 65535, 65535 * 2 * 16000);
 }
 
 // ---- Cases --------------------------------------------------------------------------------
@@ -313,14 +317,21 @@ const compressed = (context) => check("Ogg Vorbis and MP3 recordings: decoded by
 });
 
 // Recordings that make no message: one sentence each, and nothing to save.
-const refusals = (context) => check("no message from an undecodable file, silence, a recording too long", async () => {
+const refusals = (context) => check("no message from an undecodable file, silence, a recording too long, 65,535 channels", async () => {
   const page = await openPage(context);
   const said = [];
   for (const [name, want] of [["notes.txt", /“notes\.txt” is not a recording this browser can decode/],
                               ["silence.wav", /“silence\.wav” is silent: there is no voice in it/],
-                              ["long.wav", /“long\.wav” is too long: this page makes messages of up to 12 hours/]]) {
-    const text = await pickRecording(page, file(name));
-    assert.match(text || "", want);
+                              ["long.wav", /“long\.wav” is too long: this page makes messages of up to 12 hours/],
+                              ["crowd.wav", /“crowd\.wav” could not be made into a message: the sampling rate or channel count is not supported\./]]) {
+    await pickRecording(page, file(name));
+    // The page is reused: the sentence that counts is the one naming this file.
+    await page.waitForFunction((n) => {
+      const e = document.getElementById("maker-notice");
+      return !e.hidden && e.textContent.includes(n);
+    }, name, {timeout: SLOW});
+    const text = await page.textContent("#maker-notice");
+    assert.match(text, want);
     assert.ok(await page.isDisabled("#maker-make"), `${name}: nothing to save`);
     said.push(`${name}: ${text}`);
   }
