@@ -230,17 +230,70 @@
 
   // ---- Recording from the microphone ------------------------------------------------------
 
-  let context = null;      // the view's audio context: capture at the device's rate, previews
-  let recording = null;    // {stream, nodes, frames, rate, started}
+  let context = null;      // the view's audio context: previews, and capture by the worklet
+  let recording = null;    // {stream, finish, close, frames, rate, channels, peak, stopping}
+
+  // Chromium gives a track's samples to a MediaStreamTrackProcessor as they come, and queues
+  // them until they are read. Through Web Audio they cross to the output's clock, and when the
+  // machine is busy that crossing drops or repeats 10 ms pieces: several in ten seconds of
+  // speech with the cores loaded, none this way. So the processor when there is one, and the
+  // worklet where there is not.
+  async function readTrack(rec) {
+    const track = rec.stream.getAudioTracks()[0];
+    // Frames queued while the page is busy: up to ten seconds of 10 ms ones, not the default 10.
+    const reader = new MediaStreamTrackProcessor({track, maxBufferSize: 1000}).readable.getReader();
+    let channels = 0, rate = 0, buffer = null, plane = null, at = 0, peak = 0;
+    const flush = () => {
+      if (at) captured(rec, {samples: buffer.slice(0, at * channels), channels, rate, peak});
+      at = 0;
+      peak = 0;
+    };
+    for (;;) {
+      let read;
+      try {
+        read = await reader.read();
+      } catch (e) {
+        break;
+      }
+      if (read.done) break;
+      const frame = read.value;
+      const n = frame.numberOfFrames;
+      if (!channels) {
+        channels = frame.numberOfChannels;
+        rate = frame.sampleRate;
+        buffer = new Float32Array(CHUNK_FRAMES * channels);
+      }
+      if (!plane || plane.length < n) plane = new Float32Array(n);
+      // A frame is copied out in pieces that fit what is left of the buffer.
+      for (let done = 0; done < n;) {
+        const take = Math.min(n - done, CHUNK_FRAMES - at);
+        for (let c = 0; c < channels; c++) {
+          frame.copyTo(plane, {planeIndex: Math.min(c, frame.numberOfChannels - 1), frameOffset: done, frameCount: take, format: "f32-planar"});
+          for (let i = 0; i < take; i++) {
+            const v = plane[i];
+            buffer[(at + i) * channels + c] = v;
+            if (Math.abs(v) > peak) peak = Math.abs(v);
+          }
+        }
+        done += take;
+        at += take;
+        if (at === CHUNK_FRAMES) flush();
+      }
+      frame.close();
+    }
+    flush();
+    captured(rec, {end: true});
+  }
 
   // The capture worklet: every piece of input, its channels interleaved, to the page.
-  function captureWorklet() {
+  function captureWorklet(chunkFrames) {
     registerProcessor("quira-capture", class extends AudioWorkletProcessor {
       constructor() {
         super();
         this.channels = 0;
         this.buffer = null;
         this.at = 0;
+        this.rate = sampleRate;
         this.peak = 0;
         this.on = true;
         this.port.onmessage = (event) => { if (event.data === "stop") this.flush(false); };
@@ -249,7 +302,7 @@
       flush(more) {
         if (this.buffer && this.at) {
           const samples = this.buffer.slice(0, this.at * this.channels);
-          this.port.postMessage({samples, channels: this.channels, peak: this.peak}, [samples.buffer]);
+          this.port.postMessage({samples, channels: this.channels, rate: this.rate, peak: this.peak}, [samples.buffer]);
         }
         this.at = 0;
         this.peak = 0;
@@ -265,7 +318,7 @@
         if (!input || input.length === 0) return true;
         if (!this.channels) {
           this.channels = input.length;
-          this.buffer = new Float32Array(4096 * this.channels);
+          this.buffer = new Float32Array(chunkFrames * this.channels);
         }
         const n = input[0].length;
         for (let i = 0; i < n; i++) {
@@ -274,7 +327,7 @@
             this.buffer[(this.at * this.channels) + c] = v;
             if (Math.abs(v) > this.peak) this.peak = Math.abs(v);
           }
-          if (++this.at === 4096) this.flush(true);
+          if (++this.at === chunkFrames) this.flush(true);
         }
         return true;
       }
@@ -284,7 +337,7 @@
   async function audioContext() {
     if (!context) {
       context = new AudioContext({latencyHint: "interactive"});
-      const code = `(${captureWorklet.toString()})();`;
+      const code = `(${captureWorklet.toString()})(${CHUNK_FRAMES});`;
       try {
         await context.audioWorklet.addModule(URL.createObjectURL(new Blob([code], {type: "text/javascript"})));
       } catch (e) {
@@ -315,20 +368,28 @@
       return refuse(`The microphone could not be opened (${e.name}): it may be in use by another program.`);
     }
     await startWorker();
-    const ctx = await audioContext();
-    const input = ctx.createMediaStreamSource(stream);
-    const capture = new AudioWorkletNode(ctx, "quira-capture", {numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [1]});
-    const rec = {stream, input, capture, frames: 0, rate: ctx.sampleRate, channels: 0, peak: 0, started: performance.now(), stopping: false};
+    const rec = {stream, finish: () => {}, close: () => {}, frames: 0, rate: 0, channels: 0, peak: 0, stopping: false};
     recording = rec;
-    capture.port.onmessage = (event) => captured(rec, event.data);
-    input.connect(capture);
-    capture.connect(ctx.destination);  // silent: it only keeps the capture running
+    if (typeof MediaStreamTrackProcessor === "function") {
+      readTrack(rec);
+    } else {
+      const ctx = await audioContext();
+      const input = ctx.createMediaStreamSource(stream);
+      const capture = new AudioWorkletNode(ctx, "quira-capture", {numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [1]});
+      capture.port.onmessage = (event) => captured(rec, event.data);
+      input.connect(capture);
+      capture.connect(ctx.destination);  // silent: it only keeps the capture running
+      rec.finish = () => capture.port.postMessage("stop");
+      rec.close = () => {
+        input.disconnect();
+        capture.disconnect();
+      };
+    }
     $("record").hidden = true;
     $("record-stop").hidden = false;
     $("record-stop").disabled = false;
     $("record-stop").focus();
     $("recording").hidden = false;
-    tell({recording: {rate: rec.rate}});
     meter();
   }
 
@@ -338,6 +399,8 @@
     if (m.end) return recordEnded(rec);
     if (!rec.channels) {
       rec.channels = m.channels;
+      rec.rate = m.rate;
+      tell({recording: {rate: rec.rate, channels: rec.channels}});
       started = ask({op: "maker-start", rate: rec.rate, channels: m.channels}, "started");
     }
     rec.frames += m.samples.length / rec.channels;
@@ -352,7 +415,7 @@
   function meter() {
     const rec = recording;
     if (!rec || rec.stopping) return;
-    const t = rec.frames / rec.rate;
+    const t = rec.rate ? rec.frames / rec.rate : 0;
     $("record-time").textContent = clockText(t);
     const db = rec.peak > 0 ? 20 * Math.log10(rec.peak) : -100;
     $("record-level").value = Math.max(0, (db + 60) / 60);
@@ -367,13 +430,13 @@
     $("record-stop").disabled = true;
     $("maker-status").textContent = "Finishing the recording…";
     progress(undefined);
-    rec.capture.port.postMessage("stop");
+    // The processor's stream ends with its track; the worklet is told, and sends what it holds.
+    rec.finish();
     for (const track of rec.stream.getTracks()) track.stop();
   }
 
   async function recordEnded(rec) {
-    rec.input.disconnect();
-    rec.capture.disconnect();
+    rec.close();
     recording = null;
     $("record").hidden = false;
     $("record-stop").hidden = true;
