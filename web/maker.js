@@ -293,7 +293,6 @@
         this.channels = 0;
         this.buffer = null;
         this.at = 0;
-        this.rate = sampleRate;
         this.peak = 0;
         this.on = true;
         this.port.onmessage = (event) => { if (event.data === "stop") this.flush(false); };
@@ -302,7 +301,7 @@
       flush(more) {
         if (this.buffer && this.at) {
           const samples = this.buffer.slice(0, this.at * this.channels);
-          this.port.postMessage({samples, channels: this.channels, rate: this.rate, peak: this.peak}, [samples.buffer]);
+          this.port.postMessage({samples, channels: this.channels, rate: sampleRate, peak: this.peak}, [samples.buffer]);
         }
         this.at = 0;
         this.peak = 0;
