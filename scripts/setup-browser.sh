@@ -1,32 +1,31 @@
 #!/usr/bin/env bash
-# Sets up the web page's browser test: Debian's chromium, and playwright-core from npm, which
-# drives that chromium and downloads no browser of its own, installed from tests/browser's
-# package.json and lock file into build/browser-test/node_modules (shared by every build tree).
+# Sets up the web page's browser tests in the three engines Debian ships: chromium (driven by
+# playwright-core), firefox-esr (driven by puppeteer-core over WebDriver BiDi) and WebKitGTK's
+# MiniBrowser (driven by webkit2gtk-driver's WebKitWebDriver, on Xvfb), with PulseAudio for the
+# sound server Firefox needs to start Web Audio and for the microphone that speaks, and axe-core.
+# The npm packages are installed from tests/browser's package.json and lock file into
+# build/browser-test/node_modules (shared by every build tree), without install scripts and with
+# every browser download turned off: the tests drive Debian's browsers only.
 #   scripts/setup-browser.sh
 # Idempotent: installs only what is missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/apt-lib.sh
+. "$root/scripts/apt-lib.sh"
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-missing=()
-for p in chromium fonts-dejavu-core; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+packages=(chromium firefox-esr webkit2gtk-driver fonts-dejavu-core pulseaudio pulseaudio-utils xvfb)
 # npm comes with some node builds; Debian ships it apart.
-command -v npm >/dev/null || missing+=(npm)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup-browser: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+command -v npm >/dev/null || packages+=(npm)
+apt_install setup-browser "${packages[@]}"
 
 dest=$root/build/browser-test
 want=$(sha256sum "$root/tests/browser/package.json" "$root/tests/browser/package-lock.json" | sha256sum | cut -d' ' -f1)
 if [ "$(cat "$dest/.installed" 2>/dev/null)" != "$want" ]; then
   mkdir -p "$dest"
   cp "$root/tests/browser/package.json" "$root/tests/browser/package-lock.json" "$dest/"
-  # No install scripts: nothing may fetch a browser or anything else.
-  (cd "$dest" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+  # No install scripts, no browser downloads: nothing may fetch a browser or anything else.
+  (cd "$dest" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 PUPPETEER_SKIP_DOWNLOAD=1 PUPPETEER_SKIP_CHROME_DOWNLOAD=1 \
+    PUPPETEER_SKIP_CHROME_HEADLESS_SHELL_DOWNLOAD=1 PUPPETEER_SKIP_FIREFOX_DOWNLOAD=1 \
+    npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
   echo "$want" > "$dest/.installed"
 fi

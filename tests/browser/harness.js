@@ -41,9 +41,9 @@ function launch(args = []) {
     args: ["--autoplay-policy=no-user-gesture-required", "--no-sandbox", "--mute-audio", ...args]});
 }
 
-// A context whose requests are all kept.
-async function newContext(browser, viewport) {
-  const context = await browser.newContext({acceptDownloads: true, viewport});
+// A context whose requests are all kept (options: playwright's, e.g. a phone's touch).
+async function newContext(browser, viewport, options = {}) {
+  const context = await browser.newContext({acceptDownloads: true, viewport, ...options});
   context.on("request", (r) => requests.push(r.url()));
   return context;
 }
@@ -62,6 +62,11 @@ async function finish() {
   await check("no network request", async () => {
     assert.deepEqual(requests.filter((u) => !/^(file|blob|data):/.test(u)), []);
   });
+  summary();
+}
+
+// The count of passes and failures, and the exit status.
+function summary() {
   console.log(`${passes} passed, ${failures} failed`);
   process.exit(failures ? 1 : 0);
 }
@@ -73,4 +78,4 @@ function wavSamples(file) {
   return new Int16Array(bytes.buffer.slice(bytes.byteOffset + 44, bytes.byteOffset + bytes.length));
 }
 
-module.exports = {SLOW, check, launch, newContext, openPage, finish, wavSamples};
+module.exports = {SLOW, check, launch, newContext, openPage, finish, summary, wavSamples};
