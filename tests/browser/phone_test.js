@@ -7,7 +7,7 @@
 // least 44 x 44 CSS px. Prints what it measured: the widest the page became and the smallest
 // control in each state.
 //
-//   node phone_test.js PAGE QUIRA MEDIA_DIR OUT_DIR
+//   node phone_test.js PAGE QUIRA OUT_DIR
 //
 // OUT_DIR receives the carriers and recordings made here and the screenshots
 // (phone-WIDTH-STATE.png, the whole page).
@@ -18,9 +18,9 @@ const path = require("node:path");
 const {execFileSync} = require("node:child_process");
 const {SLOW, check, launch, newContext, openPage, finish} = require("./harness");
 
-const [pagePath, quira, media, out] = process.argv.slice(2);
+const [pagePath, quira, out] = process.argv.slice(2);
 if (!out) {
-  console.error("usage: phone_test.js PAGE QUIRA MEDIA_DIR OUT_DIR");
+  console.error("usage: phone_test.js PAGE QUIRA OUT_DIR");
   process.exit(2);
 }
 fs.mkdirSync(out, {recursive: true});
