@@ -41,9 +41,9 @@ function launch(args = []) {
     args: ["--autoplay-policy=no-user-gesture-required", "--no-sandbox", "--mute-audio", ...args]});
 }
 
-// A context whose requests are all kept.
-async function newContext(browser, viewport) {
-  const context = await browser.newContext({acceptDownloads: true, viewport});
+// A context whose requests are all kept (options: playwright's, such as a locale).
+async function newContext(browser, viewport, options = {}) {
+  const context = await browser.newContext({acceptDownloads: true, viewport, ...options});
   context.on("request", (r) => requests.push(r.url()));
   return context;
 }
