@@ -36,6 +36,7 @@ fi
 . /etc/os-release
 codename=${VERSION_CODENAME:?/etc/os-release names no release}
 # The mirror that serves the release's main component, as apt's own sources name it.
+# shellcheck disable=SC2016 # apt expands the $(...) fields itself
 mirror=$(apt-get indextargets --format '$(RELEASE) $(TARGET_OF) $(COMPONENT) $(REPO_URI)' 2>/dev/null |
   awk -v r="$codename" '$1 == r && $2 == "deb" && $3 == "main" { print $4; exit }')
 if [ -z "$mirror" ]; then

@@ -3,7 +3,9 @@
 # to show its window on a virtual display, and creates the Wine prefix the Windows tests use:
 #   setup-wine.sh [PREFIX_DIR]     (default: build/wineprefix in this tree)
 # Needs root for apt-get. Idempotent: with everything installed and the prefix made it only checks
-# and returns in well under a second.
+# and returns in a few seconds.
+# On a kernel that runs no 32-bit programs it fetches their emulator (scripts/fetch-qemu-i386.sh)
+# and makes the prefix in their emulation (scripts/wine-lib.sh), so that it has its 32-bit part.
 #
 # A win64 prefix runs both kinds of exe once wine32 (an i386 package) is there; without it a 32-bit
 # exe fails to load kernel32.dll. There is no /usr/bin/wine64: /usr/bin/wine starts either kind.

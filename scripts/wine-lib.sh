@@ -18,7 +18,9 @@ wine_choose() {
   WINE=${WINE:-wine}
   WINE_32BIT=1
   WINE_32BIT_HOW=natively
-  if [ ! -e /lib/ld-linux.so.2 ] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  # The 32-bit dynamic loader must run and say what it is (an emulator that runs nothing and
+  # succeeds does not count).
+  if [ ! -e /lib/ld-linux.so.2 ] || [[ "$(/lib/ld-linux.so.2 --version 2>/dev/null)" != ld.so* ]]; then
     WINE_32BIT=0
     WINE_32BIT_HOW=""
   elif [ -n "${QUIRA_I386_EMULATOR:-}" ]; then
@@ -44,7 +46,7 @@ wine_emulate_32bit() {
   if [ "${QUIRA_NO_I386_EMULATION:-0}" = 1 ]; then
     WINE_NO_EMULATION_REASON="the emulation of 32-bit programs is turned off (QUIRA_NO_I386_EMULATION=1)"
   elif [ -n "${QUIRA_I386_EMULATOR:-}" ]; then
-    WINE_NO_EMULATION_REASON="Wine's 32-bit loader does not run under $QUIRA_I386_EMULATOR"
+    WINE_NO_EMULATION_REASON="32-bit programs do not run under $QUIRA_I386_EMULATOR"
   elif [ ! -x "$WINE_QEMU_I386" ]; then
     WINE_NO_EMULATION_REASON="no emulator of 32-bit programs at $WINE_QEMU_I386 (scripts/setup-wine.sh fetches it)"
   else
@@ -65,4 +67,12 @@ wine_prefix_problem() {
   if [ "$WINE_32BIT" = 1 ] && [ ! -f "$1/drive_c/windows/syswow64/kernel32.dll" ]; then
     echo "the Wine prefix $1 has no 32-bit part: run scripts/setup-wine.sh"
   fi
+}
+
+# wine_exe_is_32bit EXE: the Windows program is a 32-bit x86 one: its PE header, found at the
+# offset the DOS header keeps at 0x3c, names the machine i386 (0x014c).
+wine_exe_is_32bit() {
+  local pe
+  pe=$(od -An -t u4 -j 60 -N 4 "$1" | tr -d ' ')
+  [ -n "$pe" ] && [ "$(od -An -t x2 -j $((pe + 4)) -N 2 "$1" | tr -d ' ')" = 014c ]
 }

@@ -57,9 +57,9 @@ if [ "$WINE_32BIT" = 0 ]; then
 else
   echo "note: the player runs as its i686 build, $player, $WINE_32BIT_HOW"
 fi
-# How long a player may take to show its first window, and to run in all. Emulated, Wine starts
-# some five times slower (its dialog shows 5 to 11 s after the start on a loaded machine, against
-# 1 to 2 s natively), so the limits are wider there; the player's own timing is what it was.
+# How long a player may take to show its first window, and to run in all. Emulated, Wine's start
+# costs more CPU (on a loaded machine the dialog showed 5 to 11 s after the start, the x86_64
+# build's natively 3.5 to 10 s), so the limits are wider there; the player's own timing is kept.
 start_wait=20 player_limit=60
 [ -z "${QUIRA_I386_EMULATOR:-}" ] || start_wait=60 player_limit=150
 
