@@ -25,7 +25,7 @@ const RIGHT_TO_LEFT = new Set(["ar"]);
 const PSEUDO = "qps";
 const STORAGE_KEY = "quira.language";
 const TEXT_ATTRIBUTE = "data-text";
-const PARAMS = Symbol("text params");  // an element's placeholders, by attribute ("" its text)
+const PARAMS = Symbol("textParams");  // an element's placeholders, by attribute ("" its text)
 
 let current = "en";
 let pluralRules = new Intl.PluralRules("en");
@@ -57,7 +57,9 @@ function written(value) {
     if ("key" in value) return text(value.key, value.params);
     if ("value" in value) return numberFormat(value.options).format(value.value);
   }
-  return String(value);
+  // A name (a file's, an error's) in a right-to-left sentence keeps its own direction, and the
+  // sentence's punctuation stays outside it: a first-strong isolate around it.
+  return RIGHT_TO_LEFT.has(current) ? `\u2068${value}\u2069` : String(value);
 }
 
 // The sentence key says, in the language shown, with its placeholders filled in.

@@ -103,7 +103,8 @@ const PREFIXES = new Set(Object.keys(english).map((k) => k.split(".")[0]));
 // Every string literal of a script, or every value of a page's data-text attributes, with its
 // line.
 function literals(name) {
-  const text = read(name);
+  // Comments are the developers': they are left out, line by line, so that lines keep their count.
+  const text = name.endsWith(".html") ? read(name) : read(name).replace(/(^|\s)\/\/.*$/gm, "$1");
   const pattern = name.endsWith(".html") ? /data-text[\w-]*="([^"]*)"/g
     : /"((?:[^"\\\n]|\\.)*)"|`((?:[^`\\]|\\.)*)`|'((?:[^'\\\n]|\\.)*)'/g;
   const lines = text.split("\n");
