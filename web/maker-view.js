@@ -108,10 +108,23 @@ function finished(m) {
   if (m.why === "silent") return refuse(about(m.file, "maker.silentFile", "maker.silentRecording"));
   if (m.why) return refuse(about(m.file, "maker.refusedFile", "maker.refusedRecording", {error: m.error}));
   const source = maker.source;
-  notice(null);
+  notice(mendedWords(m.file, source));
   const held = about(m.file, "maker.heldFile", "maker.heldRecording",
     {length: seconds(source.seconds), rate: source.rate});
   status(held.key, held.params);
+}
+
+// What the maker mended, in the words of `quira make`'s warnings; null when nothing was.
+function mendedWords(file, source) {
+  const {notNumbers, clipped, declared} = source.mended;
+  const said = [];
+  if (declared !== null && file) {
+    said.push(words("maker.declaredFile", {name: file.name, declared: seconds(declared / source.rate),
+                                           held: seconds(source.frames / source.rate)}));
+  }
+  if (notNumbers) said.push(words("maker.madeSilent", {count: notNumbers}));
+  if (clipped) said.push(words("maker.clipped", {count: clipped}));
+  return said.reduce((first, second) => (first ? words("list.sentences", {first, second}) : second), null);
 }
 
 // ---- Effects -------------------------------------------------------------------------------

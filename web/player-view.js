@@ -231,7 +231,7 @@ function saved(m) {
   const name = `${stem()}.${m.kind}`;
   download(m.blob, name);
   const done = savedWords(m.kind, name, m.blob.size);
-  if (m.skipped) say($("save-note"), "save.savedSkipped", {saved: done, skipped: words("save.skipped", {count: m.skipped})});
+  if (m.skipped) say($("save-note"), "list.sentences", {first: done, second: words("save.skipped", {count: m.skipped})});
   else say($("save-note"), done.key, done.params);
 }
 
