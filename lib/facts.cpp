@@ -1,4 +1,5 @@
 // What a carrier is: its header's facts, the player in front, a survey of its blocks, its frames.
+#include <stdlib.h>
 #include <string.h>
 
 #include "decode/block_decoder.h"
@@ -7,8 +8,10 @@
 #include "lib/sha256.h"
 #include "payload/voice_mark.h"
 
+#ifndef QUIRA_PLAYER_SHA256
 extern "C" const uint8_t player_image_begin[];
 extern "C" const uint8_t player_image_end[];
+#endif
 
 // SHA-256 of the players of earlier releases, so that carriers made by them are still recognised
 // after the embedded player changes. When a release ships, add the digest that
@@ -18,6 +21,8 @@ static const uint8_t KNOWN_PLAYER_SHA256[][32] = {
     {0x9e, 0x80, 0xcb, 0x21, 0x14, 0xe1, 0x35, 0xda, 0x24, 0x89, 0x8b, 0x37, 0x14, 0x98, 0xed, 0xe5,
      0xac, 0xf9, 0x27, 0xf9, 0x47, 0xee, 0x7c, 0x83, 0x8f, 0x5d, 0x78, 0x4b, 0x2a, 0xed, 0x4b, 0x1c},
 };
+
+enum { SURVEY_READ_BLOCKS = 64 };
 
 struct FormatFacts {
   const char* name;
@@ -36,9 +41,43 @@ const char* quira_format_name(int format) {
 int quira_format_kbps(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
 int quira_format_rate(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
 
+#ifdef QUIRA_PLAYER_SHA256
+// A build that only reads and plays (the web message's page) holds the player's digest, given by
+// the build as 64 hex digits, rather than its 160 KB.
+const uint8_t* quira_player_image(size_t* size) {
+  if (size) *size = 0;
+  return nullptr;
+}
+
+void player_own_sha256(uint8_t digest[32]) {
+  static const char HEX[] = QUIRA_PLAYER_SHA256;
+  static_assert(sizeof HEX == 65, "QUIRA_PLAYER_SHA256 is 64 hex digits");
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (int i = 0; i < 32; i++) digest[i] = (uint8_t)(nibble(HEX[2 * i]) << 4 | nibble(HEX[2 * i + 1]));
+}
+#else
 const uint8_t* quira_player_image(size_t* size) {
   if (size) *size = (size_t)(player_image_end - player_image_begin);
   return player_image_begin;
+}
+
+void player_own_sha256(uint8_t digest[32]) {
+  size_t image_size = 0;
+  const uint8_t* image = quira_player_image(&image_size);
+  Sha256 sha;
+  sha256_init(&sha);
+  sha256_update(&sha, image, image_size);
+  sha256_digest(&sha, digest);
+}
+#endif
+
+int player_digest_known(const uint8_t digest[32]) {
+  uint8_t own[32];
+  player_own_sha256(own);
+  if (memcmp(own, digest, 32) == 0) return 1;
+  for (const auto& known : KNOWN_PLAYER_SHA256)
+    if (memcmp(known, digest, 32) == 0) return 1;
+  return 0;
 }
 
 // Hashes the front part and says whether it is one of our players. A front part of zero bytes
@@ -56,26 +95,23 @@ static int carrier_player(QuiraCarrier* c, uint8_t digest[32]) {
     if (got < (int64_t)sizeof chunk) break;
   }
   sha256_digest(&sha, digest);
-  if (!nonzero) return 0;
-
-  size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
-  uint8_t own[32];
-  sha256_init(&sha);
-  sha256_update(&sha, image, image_size);
-  sha256_digest(&sha, own);
-  if (memcmp(own, digest, 32) == 0) return 1;
-  for (const auto& known : KNOWN_PLAYER_SHA256)
-    if (memcmp(known, digest, 32) == 0) return 1;
-  return 0;
+  return nonzero ? player_digest_known(digest) : 0;
 }
 
 int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
   if (!carrier || !facts) return QUIRA_ERR_ARGUMENT;
   memset(facts, 0, sizeof *facts);
   const PayloadInfo& info = carrier->info;
-  int ours = carrier_player(carrier, facts->player_sha256);
-  if (ours < 0) return QUIRA_ERR_READ;
+  // A web message or a bare payload knows its front part by the digest it came with.
+  int ours = 0;
+  if (carrier->wrap != WRAP_NONE) {
+    memcpy(facts->player_sha256, carrier->front_sha256, 32);
+    ours = player_digest_known(carrier->front_sha256);
+    facts->web_message = carrier->wrap == WRAP_BASE64;
+  } else {
+    ours = carrier_player(carrier, facts->player_sha256);
+    if (ours < 0) return QUIRA_ERR_READ;
+  }
   facts->player_ours = ours;
   facts->payload_bytes = info.payload_bytes;
   memcpy(facts->header, info.header.bytes, QUIRA_HEADER_BYTES);
@@ -112,8 +148,26 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
     return QUIRA_ERR_DECODER;
   }
   const int64_t blocks = payload_block_count(carrier->info.payload_bytes);
+  // Blocks are read SURVEY_READ_BLOCKS at a time: one read per block made the survey of a long
+  // carrier mostly system calls. Each block then goes to the decoder as the player reads it, the
+  // bytes past a short last block keeping what they held.
+  uint8_t* run = (uint8_t*)malloc((size_t)SURVEY_READ_BLOCKS * BLOCK_BYTES);
+  if (!run) {
+    block_decoder_close(&decoder);
+    return QUIRA_ERR_MEMORY;
+  }
+  int64_t run_first = 0, run_bytes = 0;
   for (int64_t k = 0; k < blocks; k++) {
-    carrier_read_block(carrier, k, block);
+    int64_t at = (k - run_first) * BLOCK_BYTES;
+    // A block not wholly in the run read last is read again from its start: a reader may give
+    // fewer bytes than asked before the end.
+    if (k == 0 || at + BLOCK_BYTES > run_bytes) {
+      run_first = k;
+      at = 0;
+      run_bytes = carrier_read_at(carrier, carrier_block_offset(k), run, SURVEY_READ_BLOCKS * BLOCK_BYTES);
+      if (run_bytes < 0) run_bytes = 0;  // a read error counts as the end, as for the player
+    }
+    if (at < run_bytes) memcpy(block, run + at, (size_t)(run_bytes - at < (int64_t)BLOCK_BYTES ? run_bytes - at : (int64_t)BLOCK_BYTES));
     int format = block_format(block);
     if (k == 0) survey->format = format;
     else if (format != survey->format) survey->mixed_formats = 1;
@@ -124,6 +178,7 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
       survey->failed_blocks++;
     }
   }
+  free(run);
   block_decoder_close(&decoder);
   return QUIRA_OK;
 }
@@ -131,7 +186,7 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
 int quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, int32_t* bytes) {
   if (!carrier || !frames || !bytes || block < 0) return QUIRA_ERR_ARGUMENT;
   *bytes = 0;
-  int64_t got = carrier_read_at(carrier, payload_block_offset(block), frames, BLOCK_BYTES);
+  int64_t got = carrier_read_at(carrier, carrier_block_offset(block), frames, BLOCK_BYTES);
   if (got < 0) return QUIRA_ERR_READ;
   int format = got >= 4 ? block_format(frames) : -1;
   if (format < 0) return QUIRA_ERR_NOT_FRAMES;

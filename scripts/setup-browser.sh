@@ -2,8 +2,9 @@
 # Sets up the web page's browser tests in the three engines Debian ships: chromium (driven by
 # playwright-core), firefox-esr (driven by puppeteer-core over WebDriver BiDi) and WebKitGTK's
 # MiniBrowser (driven by webkit2gtk-driver's WebKitWebDriver, on Xvfb), with PulseAudio for the
-# sound server Firefox needs to start Web Audio and for the microphone that speaks, and axe-core.
-# The npm packages are installed from tests/browser's package.json and lock file into
+# sound server Firefox needs to start Web Audio and for the microphone that speaks, the fonts the
+# screenshots need to show Japanese, Chinese and Arabic in real glyphs, and axe-core. The npm
+# packages are installed from tests/browser's package.json and lock file into
 # build/browser-test/node_modules (shared by every build tree), without install scripts and with
 # every browser download turned off: the tests drive Debian's browsers only.
 #   scripts/setup-browser.sh
@@ -13,7 +14,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/apt-lib.sh
 . "$root/scripts/apt-lib.sh"
 
-packages=(chromium firefox-esr webkit2gtk-driver fonts-dejavu-core pulseaudio pulseaudio-utils xvfb)
+packages=(chromium firefox-esr webkit2gtk-driver fonts-dejavu-core fonts-noto-cjk fonts-noto-ui-core
+  pulseaudio pulseaudio-utils xvfb)
 # npm comes with some node builds; Debian ships it apart.
 command -v npm >/dev/null || packages+=(npm)
 apt_install setup-browser "${packages[@]}"

@@ -1,6 +1,7 @@
 // quira info FILE [--json]: what a person wants to know about a carrier.
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,11 @@
 #include "tool/commands/commands.h"
 
 namespace {
+
+// The failed blocks listed: the first thousand (--json), of which the text shows the first eight.
+// How many fail in all is blocks less decoded_blocks.
+constexpr size_t FAILED_SHOWN = 1000;
+constexpr size_t FAILED_SHOWN_TEXT = 8;
 
 std::string hex(const uint8_t* bytes, int n, const char* separator) {
   std::string out;
@@ -80,10 +86,11 @@ int command_info(Args& args) {
   Carrier carrier(path);
   const QuiraHeaderFacts& info = carrier.facts();
   // Every block decoded once, in order, as playback from the start does, to count those that do.
-  std::vector<int64_t> failed((size_t)info.blocks);
+  // Only the failed blocks that are shown are kept, so memory is the same for any length of file.
+  std::vector<int64_t> failed(FAILED_SHOWN);
   QuiraSurvey facts{};
   check_status(path, quira_carrier_survey(carrier.get(), &facts, failed.data(), failed.size()));
-  failed.resize((size_t)facts.failed_blocks);
+  failed.resize((size_t)std::min<int64_t>(facts.failed_blocks, FAILED_SHOWN));
   const bool ours = info.player_ours;
   const std::string front_sha256 = hex(info.player_sha256, 32, "");
   const bool voice = info.has_voice_mark;
@@ -102,6 +109,7 @@ int command_info(Args& args) {
   if (json) {
     printf("{\n");
     printf("  \"file\": %s,\n", json_string(path).c_str());
+    printf("  \"web_message\": %s,\n", info.web_message ? "true" : "false");
     printf("  \"payload_offset\": %d,\n", QUIRA_PAYLOAD_OFFSET);
     printf("  \"payload_bytes\": %lld,\n", (long long)info.payload_bytes);
     printf("  \"player\": \"%s\",\n", ours ? "ours" : "foreign");
@@ -135,12 +143,16 @@ int command_info(Args& args) {
   }
 
   printf("file          %s\n", path.c_str());
+  if (info.web_message)
+    printf("web message   the payload of a carrier, inside a page that plays it\n");
   printf("payload       %lld bytes at offset %d\n", (long long)(info.payload_bytes < 0 ? 0 : info.payload_bytes),
          QUIRA_PAYLOAD_OFFSET);
+  // A web message names the player its carrier had; it holds no program itself.
+  const char* had = info.web_message ? " (in the carrier it came from)" : "";
   if (ours)
-    printf("player        ours: a player built by this project\n");
+    printf("player        ours: a player built by this project%s\n", had);
   else
-    printf("player        foreign: not a player built by this project (sha256 %s)\n", front_sha256.c_str());
+    printf("player        foreign: not a player built by this project%s (sha256 %s)\n", had, front_sha256.c_str());
   printf("header        %s%s\n", hex(info.header, QUIRA_HEADER_BYTES, " ").c_str(),
          header_read < QUIRA_HEADER_BYTES ? " (payload shorter than its header)" : "");
   printf("effect        %d (%s)\n", info.effect_code, effect_label(info.effect_code).c_str());
@@ -156,8 +168,8 @@ int command_info(Args& args) {
   printf("decoded       %lld of %lld blocks", (long long)facts.decoded_blocks, (long long)blocks);
   if (!failed.empty()) {
     printf("; failed:");
-    for (size_t i = 0; i < failed.size() && i < 8; i++) printf(" %lld", (long long)failed[i]);
-    if (failed.size() > 8) printf(" ...");
+    for (size_t i = 0; i < failed.size() && i < FAILED_SHOWN_TEXT; i++) printf(" %lld", (long long)failed[i]);
+    if (facts.failed_blocks > (int64_t)FAILED_SHOWN_TEXT) printf(" ...");
   }
   printf("\n");
   if (voice)

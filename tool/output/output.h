@@ -20,8 +20,10 @@
 class AtomicOutput {
  public:
   // Creates the temporary file for target (or opens the device or FIFO, or takes stdout for "-").
-  // Refuses a target that is the input file itself, which the rename would otherwise replace.
-  AtomicOutput(const std::string& target, const std::string& input);
+  // Refuses a target that is the input file itself, which the rename would otherwise replace,
+  // and standard output opened on the input. Without replace, commit() fails ("exists") rather
+  // than replace a file that appeared at the target meanwhile.
+  AtomicOutput(const std::string& target, const std::string& input, bool replace = true);
   ~AtomicOutput();
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
@@ -30,8 +32,9 @@ class AtomicOutput {
   // Whether written bytes can be rewritten (a file, not a pipe or device), and rewriting them.
   bool seekable() const;
   void write_at(int64_t offset, const void* data, size_t bytes);
-  // Where the next write goes.
+  // Where the next write goes, and moving it within what was written (a seekable output only).
   int64_t position() const;
+  bool seek(int64_t offset);
   // Flushes, syncs and renames the temporary file to the target (flushes a direct one).
   void commit();
   const std::string& target() const { return target_; }
@@ -41,9 +44,13 @@ class AtomicOutput {
   std::string final_;  // the file that is replaced: the target, or what its links lead to
   std::string temp_;   // empty when written directly
   FILE* file_ = nullptr;
+  bool replace_ = true;
   bool to_stdout_ = false;
   bool committed_ = false;
 };
+
+// A target that is the input file itself (through links too) is an error.
+void refuse_input(const std::string& target, const std::string& input);
 
 // Unless force, an existing regular file at target (through its links) is an error ("exists (use
 // --force)"), checked before any work. A device or FIFO is written to, not replaced: no error.
