@@ -3,9 +3,12 @@
  * Each worker of the page runs its own instance of this module, which holds at most one carrier,
  * one player and one heard stream at a time (the statics below): a worker serves one file.
  *
- * The carrier is read through web_file_read, which the worker implements with FileReaderSync
- * over slices of the File, so a file is never loaded whole. Block indices, offsets and sizes
- * cross into JavaScript as doubles: exact for every value below 2^53.
+ * The carrier is read through web_file_read, over slices of the File that the page's thread reads
+ * and hands to the worker (worker-core.js, PageFile), so a file is never loaded whole. A slice
+ * not there yet suspends the library's call until it arrives: the module is built with Asyncify,
+ * and web_file_read is the one import that may wait, so the worker calls the functions that read
+ * through ccall's async mode. Block indices, offsets and sizes cross into JavaScript as doubles:
+ * exact for every value below 2^53.
  *
  * Facts go out as JSON text in one static buffer, valid until the next call that writes it.
  */
@@ -15,9 +18,18 @@
 #include "quira/quira.h"
 
 /* Reads n bytes at offset into buffer: the count read, 0 at the end, -1 when the file cannot be
- * read (it changed or vanished since it was picked). */
+ * read (it changed or vanished since it was picked). readAt answers at once from the slices held,
+ * or -2 when one must come from the page first; then the call sleeps until readLater has it.
+ * When the call is woken, this runs again in the rewinding state and returns what readLater
+ * gave. */
 EM_JS(int, web_file_read, (double offset, void* buffer, int n), {
-  return Module["readAt"](offset, buffer, n);
+  if (Asyncify.state === Asyncify.State.Normal) {
+    var got = Module["readAt"](offset, buffer, n);
+    if (got !== -2) return got;
+  }
+  return Asyncify.handleSleep(function(wakeUp) {
+    Module["readLater"](offset, buffer, n).then(wakeUp);
+  });
 });
 
 enum { FAILED_LISTED = 32, TEXT_BYTES = 4096 };

@@ -5,7 +5,9 @@
 // part of the page writes is chosen here, by its key in the page's catalogues (i18n.js).
 import {QUIRA_PAYLOAD_OFFSET} from "./quira-h.js";
 import {say, sayAttribute, words} from "./i18n.js";
-import {$, clock, download, effectAbout, effectName, familyWords, notice as showNotice, seconds} from "./shared.js";
+import {
+  $, clock, download, effectAbout, effectName, familyWords, held, hold, notice as showNotice, seconds,
+} from "./shared.js";
 import {
   listen, make, maker, pickRecording, previewStart, previewStop, record, startWorker, stopRecording,
 } from "./maker.js";
@@ -29,8 +31,8 @@ listen((m) => {
       fillEffects();
       break;
     case "busy":
-      $("record").disabled = maker.busy;
-      $("pick-recording").disabled = maker.busy;
+      hold($("record"), maker.busy);
+      hold($("pick-recording"), maker.busy);
       break;
     case "begin":
       ready(false);
@@ -53,7 +55,7 @@ listen((m) => {
       showRecording(m.on);
       break;
     case "finishing":
-      $("record-stop").disabled = true;
+      hold($("record-stop"), true);
       status("maker.finishing");
       break;
     case "finished":
@@ -78,6 +80,7 @@ function refusal(m) {
     case "unsupported": return words("maker.micUnsupported");
     case "busy": return words("maker.micBusy", {error: m.name});
     case "undecodable": return words("maker.undecodable", {name: m.file.name});
+    case "sound": return words("maker.soundCannotStart", {reason: m.reason || words("sound.deviceSilent")});
     default: return words("maker.pageFailed", {error: m.error});
   }
 }
@@ -193,7 +196,7 @@ function showRecording(on) {
   $("record-stop").hidden = !on;
   $("recording").hidden = !on;
   if (on) {
-    $("record-stop").disabled = false;
+    hold($("record-stop"), false);
     $("record-stop").focus();
     meter();
   } else {
@@ -217,7 +220,7 @@ $("record-stop").addEventListener("click", stopRecording);
 
 // ---- A recording picked or dropped ---------------------------------------------------------
 
-$("pick-recording").addEventListener("click", () => $("recording-file").click());
+$("pick-recording").addEventListener("click", () => { if (!held($("pick-recording"))) $("recording-file").click(); });
 $("recording-file").addEventListener("change", () => {
   pickRecording($("recording-file").files[0]);
   $("recording-file").value = "";
@@ -265,13 +268,13 @@ function fileName() {
 
 async function makeAndSave() {
   const source = maker.source;
-  if (!source || maker.busy) return;
+  if (!source || maker.busy || held($("maker-make"))) return;
   const c = choice();
   const name = fileName();
-  $("maker-make").disabled = true;
+  hold($("maker-make"), true);
   say($("maker-made"), "maker.makingFile", {name});
   const blob = await make(c);
-  $("maker-make").disabled = false;
+  hold($("maker-make"), false);
   if (!blob) return;  // the worker failed, and said so
   download(blob, name);
   const e = maker.effects.find((x) => x.code === c.code);

@@ -9,10 +9,10 @@
 // the page (the microphone, or what the browser decoded).
 //
 // Messages from the page are handled one at a time, in order; each answer names its op.
-import {QUIRA_ERR_MEMORY, QUIRA_ERR_TOO_LONG, QUIRA_OK, QUIRA_SAMPLE_RATE} from "./quira-h.js";
+import {QUIRA_ERR_MEMORY, QUIRA_ERR_READ, QUIRA_ERR_TOO_LONG, QUIRA_OK, QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {MAX_SECONDS} from "./limits.js";
 import {wavFormat, wavSamples} from "./sniff.js";
-import {jsonAt, loadLibrary, readSlice, serve, statusWords} from "./worker-core.js";
+import {PageFile, jsonAt, loadLibrary, serve, statusWords} from "./worker-core.js";
 
 const MAKER_RATES = [32, 16];      // kbit/s: a maker for each
 const SILENT_PEAK = 1 / 1024;      // below -60 dBFS at its loudest, a recording holds no voice
@@ -102,8 +102,16 @@ function makersFinish() {
 
 // ---- WAV files ---------------------------------------------------------------------------
 
-function makeFromWav(file) {
-  const head = readSlice(file, 0, 1 << 16);
+let wav = null;   // the WAV file being read, as a PageFile
+
+async function makeFromWav(file) {
+  wav = new PageFile(file, 0);
+  let head;
+  try {
+    head = await wav.bytes(0, 1 << 16);
+  } catch (e) {
+    return postMessage({op: "wav-format", format: null});  // the browser's decoder says why
+  }
   const format = wavFormat(head);
   if (!format) return postMessage({op: "wav-format", format: null});
   // The length the header gives, and no more than the file holds.
@@ -119,7 +127,13 @@ function makeFromWav(file) {
   const end = format.dataAt + frames * format.frameBytes;
   let lastPost = Date.now();
   for (let at = format.dataAt; at < end && !making.status; at += step) {
-    const bytes = readSlice(file, at, Math.min(end, at + step));
+    let bytes;
+    try {
+      bytes = await wav.bytes(at, Math.min(end, at + step));
+    } catch (e) {
+      makerStatus(QUIRA_ERR_READ);  // the file changed or vanished since it was picked
+      break;
+    }
     if (bytes.length === 0) break;
     makersWrite(wavSamples(format, bytes.subarray(0, bytes.length - bytes.length % format.frameBytes)));
     if (Date.now() - lastPost > 200) {
@@ -170,9 +184,7 @@ serve({
   "maker-finish"() {
     makersFinish();
   },
-  "maker-wav"(m) {
-    makeFromWav(m.file);
-  },
+  "maker-wav": (m) => makeFromWav(m.file),
   "maker-carrier"(m) {
     postMessage({op: "carrier", blob: carrier(m.kbps, m.code, m.level), kbps: m.kbps, code: m.code, level: m.level});
   },
@@ -190,4 +202,4 @@ serve({
   "preview-close"() {
     Q._web_preview_close();
   },
-});
+}, () => wav);

@@ -22,7 +22,7 @@
 import {QUIRA_ERR_NO_SAMPLES, QUIRA_ERR_TOO_LONG, QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {CHUNK_FRAMES, addCaptureWorklet, capture, openMicrophone} from "./capture.js";
 import {MAX_SECONDS} from "./limits.js";
-import {newWorker} from "./shared.js";
+import {SOUND_WAIT_MS, answerRead, newWorker} from "./shared.js";
 import {fileRate} from "./sniff.js";
 import {observe} from "./testing.js";
 
@@ -77,7 +77,10 @@ function ask(m, op) {
   return answered;
 }
 
+let wavFile = null;   // the WAV file the worker reads, a slice at a time, through the page
+
 function fromWorker(m) {
+  if (m.op === "read") return answerRead(worker, wavFile, m);
   const key = m.id ? `${m.op}:${m.id}` : m.op;
   if (m.op === "progress") return progress(m.frames / m.of);
   if (m.op === "failed") {
@@ -139,12 +142,20 @@ function beginSource() {
 
 let context = null;      // the part's audio context: previews, and capture by the worklet
 
+// The part's audio context, running; throws {sound: reason} when the browser does not start it
+// within SOUND_WAIT_MS (no sound device: its resume() may never settle). reason: what the browser
+// said, or null.
 async function audioContext() {
   if (!context) {
     context = new AudioContext({latencyHint: "interactive"});
     await addCaptureWorklet(context);
   }
-  if (context.state !== "running") await context.resume();
+  if (context.state !== "running") {
+    let reason = null;
+    const resumed = context.resume().catch((e) => { reason = `${e.name}: ${e.message}`; });
+    await Promise.race([resumed, new Promise((done) => setTimeout(done, SOUND_WAIT_MS))]);
+    if (context.state !== "running") throw Object.assign(new Error("no sound output"), {sound: reason});
+  }
   return context;
 }
 
@@ -167,7 +178,16 @@ export async function record() {
   await startWorker();
   const rec = {stream, frames: 0, rate: 0, channels: 0, peak: 0, stopping: false, full: false, capture: null};
   maker.recording = rec;
-  rec.capture = await capture(stream, audioContext, (m) => captured(rec, m));
+  try {
+    rec.capture = await capture(stream, audioContext, (m) => captured(rec, m));
+  } catch (e) {
+    // This browser records through its sound output, and that did not start.
+    maker.recording = null;
+    for (const track of stream.getTracks()) track.stop();
+    setBusy(false);
+    if (!("sound" in e)) throw e;
+    return refuse({why: "sound", reason: e.sound});
+  }
   tell({what: "recording", on: true});
 }
 
@@ -219,8 +239,9 @@ export async function pickRecording(file) {
   tell({what: "reading", file});
   progress(0);
   await startWorker();
-  // WAV files are read by the worker itself, in slices, converted as `quira make` converts
-  // them; it says so at once, or that the browser should decode this one.
+  // WAV files are read by the worker, in slices that the page reads for it, converted as `quira
+  // make` converts them; it says so at once, or that the browser should decode this one.
+  wavFile = file;
   const format = await ask({op: "maker-wav", file}, "wav-format");
   if (format.format) {
     tell({what: "making", file});
@@ -281,7 +302,13 @@ export async function previewStart(which, choice) {
   previewStop();
   if (was === which || !maker.source) return;
   const effect = which === "effect";
-  const ctx = await audioContext();
+  let ctx;
+  try {
+    ctx = await audioContext();
+  } catch (e) {
+    if (!("sound" in e)) throw e;
+    return refuse({why: "sound", reason: e.sound});
+  }
   const id = nextId++;
   const opened = await ask({op: "preview-open", kbps: choice.kbps, code: effect ? choice.code : 0,
                             level: effect ? choice.level : 0, id}, "preview-opened");

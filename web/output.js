@@ -31,9 +31,9 @@ export class QuiraOutput {
     this.active = false;        // a generation is playing: running dry is an underrun
     this.ending = false;        // no buffer follows those queued
     this.underruns = 0;         // output samples played as silence for want of a buffer
-    this.last = 0;              // the last value put out, faded to 0 after a stop
     this.tap = false;           // report every buffer received to the page (the tests)
     this.sinceReport = 0;
+    this.rendered = 0;          // output samples rendered: this count moves only while sound plays
   }
 
   // A new worker, for a new file: its generations count from 0 again.
@@ -91,7 +91,7 @@ export class QuiraOutput {
     this.sinceReport = 0;
     const c = this.current;
     this.post({op: "position", gen: this.gen, block: c ? c.block : -1, kind: c ? c.kind : -1,
-               fraction: c ? this.at / c.samples.length : 0, underruns: this.underruns});
+               fraction: c ? this.at / c.samples.length : 0, underruns: this.underruns, rendered: this.rendered});
   }
 
   sample(index) {
@@ -107,22 +107,23 @@ export class QuiraOutput {
       const c = this.current;
       if (!c) {
         if (this.active) this.underruns++;
-        // After a stop the sound falls to silence over 4 ms rather than at once.
-        this.last = Math.abs(this.last) < 1 / 64 ? 0 : this.last * 0.9;
-        out[i] = this.last;
+        // Silence, at once: after the last buffer, or a stop, the player's device plays nothing
+        // more, and neither does this (no fade: it would add samples the player never plays).
+        out[i] = 0;
         continue;
       }
       const whole = Math.floor(this.at);
       const fraction = this.at - whole;
       let value = c.samples[whole];
       if (fraction) value += (this.sample(whole + 1) - value) * fraction;
-      out[i] = this.last = value / 32768;
+      out[i] = value / 32768;
       this.at += this.step;
       if (this.at >= c.samples.length) {
         this.at -= c.samples.length;
         this.advance();
       }
     }
+    this.rendered += out.length;
     this.sinceReport += out.length;
     if (this.sinceReport >= 2048 / this.step) this.report();  // 8 times a second
   }

@@ -29,8 +29,11 @@ listen((m) => {
     case "no-sound":
       notice(words("sound.none"));
       break;
+    case "sound-failed":
+      notice(words("sound.cannotStart", {reason: m.reason || words("sound.deviceSilent")}));
+      break;
     case "refused":
-      refused(m.status, m.error);
+      refused(m.status, m.error, m.reason);
       break;
     case "opened":
       show();
@@ -63,17 +66,31 @@ listen((m) => {
   }
 });
 
-function refused(status, error) {
+function refused(status, error, reason) {
   const name = player.file.name;
   if (status === QUIRA_ERR_NOT_CARRIER) notice(words("open.notCarrier", {name}));
+  else if (status === QUIRA_ERR_READ && reason) notice(words("open.unreadableWhy", {name, reason}));
   else if (status === QUIRA_ERR_READ) notice(words("open.unreadable", {name}));
   else notice(words("open.failed", {name, error}));
 }
 
+// Play is disabled while playing. Where it had the focus, the focus goes to Stop (the control
+// that does something now) rather than to nothing, and comes back at the natural end.
+let focusMoved = false;
+
 function showState(error) {
   $("title").textContent = player.title;
   document.title = player.title;
+  if (player.playing && document.activeElement === $("play")) {
+    $("stop").focus();
+    focusMoved = true;
+  }
   $("play").disabled = player.playing;
+  if (!player.playing && focusMoved) {
+    // At the natural end Play is what comes next; after a Stop pressed, Stop keeps the focus.
+    if (player.atEnd && document.activeElement === $("stop")) $("play").focus();
+    focusMoved = false;
+  }
   const image = $("play-image");
   if (!image.dataset.idle) image.dataset.idle = image.src;
   image.src = player.playing ? image.dataset.playing : image.dataset.idle;

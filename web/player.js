@@ -5,9 +5,12 @@
 // (player-view.js) shows `player` and calls the verbs below; what changes is told to the
 // function given to listen, as {what, ...}:
 //   opening                 a file is being opened: what was shown of the last one goes
-//   refused {status, error} the file is no carrier, or could not be read
+//   refused {status, error, reason}  the file is no carrier, or could not be read (reason: the
+//                           browser's words for why)
 //   opened {frames}         the header is known; frames: a message begins where it should
 //   press-play              the browser waits for a click before it plays sound
+//   sound-failed {reason}   the sound output did not start within SOUND_WAIT_MS of a start: the
+//                           player stopped (reason: the browser's words, or null)
 //   no-sound                the browser offers no sound output
 //   state {error}           playing or not, the title, the position
 //   position                the block heard moved
@@ -16,7 +19,7 @@
 //   saved {kind, blob, skipped, error}  a download is ready (kind "wav" or "mp3"), or failed
 //   failed {error, saving}  a worker failed: while playing, or while saving
 import {QUIRA_BUFFER_BLOCK, QUIRA_OK} from "./quira-h.js";
-import {newWorker, wasmModule} from "./shared.js";
+import {SOUND_WAIT_MS, answerRead, newWorker, wasmModule} from "./shared.js";
 import {openSound, soundRuns} from "./sound.js";
 import {observe} from "./testing.js";
 
@@ -34,6 +37,7 @@ export const player = {
   title: "",
   gen: 0,           // the player's generation: one per start and stop
   heldPosition: 0,  // the player's block counter
+  atEnd: false,     // played to its natural end: the waveform stands at the end, as the title
   heard: null,      // the block heard now and how far into it, from the sound output
   peaks: new Float32Array(BINS),
   peaksVersion: 0,  // counts the changes to peaks, for the waveform's redrawing
@@ -63,7 +67,17 @@ async function workers() {
 }
 let spare = workers();
 
+let lastReport = 0;      // when the sound output last reported samples rendered since the one before
+let rendered = 0;        // the count of samples it rendered then
+let resumeError = null;  // what the browser said when it refused to resume the context
+
 function fromOutput(m) {
+  // A report that comes with no samples rendered (one on a buffer's arrival) says nothing of
+  // whether the sound runs.
+  if (m.op === "position" && m.rendered !== rendered) {
+    rendered = m.rendered;
+    lastReport = performance.now();
+  }
   if (m.op === "tap") {
     observe("tapped", m);
   } else if (m.op === "position") {
@@ -80,7 +94,7 @@ export async function open(picked) {
   if (!picked) return;
   if (workerPair) for (const w of [workerPair.player, workerPair.reader]) w.terminate();
   Object.assign(player, {file: picked, header: null, survey: null, choice: null, playing: false, gen: 0,
-                         heard: null, heldPosition: 0, peaks: new Float32Array(BINS)});
+                         heard: null, heldPosition: 0, atEnd: false, peaks: new Float32Array(BINS)});
   player.peaksVersion++;
   tell({what: "opening"});
   await soundReady;
@@ -97,6 +111,7 @@ export async function open(picked) {
     pair.player.postMessage({op: "output", port: channel.port2}, [channel.port2]);
   }
   pair.player.postMessage({op: "open", file: picked, player: true, play});
+  if (play) watchSound();
   pair.reader.postMessage({op: "open", file: picked});
   if (!play && sound) tell({what: "press-play"});
   if (!sound) tell({what: "no-sound"});
@@ -104,13 +119,15 @@ export async function open(picked) {
 }
 
 function fromPlayer(m) {
+  if (m.op === "read") return answerRead(workerPair.player, player.file, m);
   if (m.op === "opened") {
-    if (m.status !== QUIRA_OK) return tell({what: "refused", status: m.status, error: m.error});
+    if (m.status !== QUIRA_OK) return tell({what: "refused", status: m.status, error: m.error, reason: m.reason});
     player.header = m.header;
     player.effects = m.effects;
     tell({what: "opened", frames: m.frames});
   } else if (m.op === "state") {
-    Object.assign(player, {playing: m.playing, gen: m.gen, heldPosition: m.position, title: m.title});
+    Object.assign(player, {playing: m.playing, gen: m.gen, heldPosition: m.position, title: m.title,
+                           atEnd: Boolean(m.ended)});
     if (!player.playing) player.heard = null;
     tell({what: "state", error: m.error});
   } else if (m.op === "failed") {
@@ -120,6 +137,7 @@ function fromPlayer(m) {
 
 function fromReader(m) {
   const reader = workerPair.reader;
+  if (m.op === "read") return answerRead(reader, player.file, m);
   if (m.op === "opened") {
     if (m.status !== QUIRA_OK) return;
     player.blocks = m.header.blocks;
@@ -154,8 +172,28 @@ const ready = () => workerPair && player.header;
 
 export function play() {
   if (!ready() || player.playing) return;
-  if (sound) sound.context.resume();
+  if (sound) resume();
   workerPair.player.postMessage({op: "play"});
+  watchSound();
+}
+
+function resume() {
+  sound.context.resume().then(() => { resumeError = null; }, (e) => { resumeError = `${e.name}: ${e.message}`; });
+}
+
+// After a start: a sound output that has not reported within SOUND_WAIT_MS never started (or
+// its clock stands still). The player is stopped, so that the controls are usable again, and the
+// view is told why; saving and making need no sound output.
+let soundWatch = 0;
+function watchSound() {
+  if (!sound) return;
+  const since = performance.now();
+  clearTimeout(soundWatch);
+  soundWatch = setTimeout(() => {
+    if (lastReport >= since || !player.playing) return;
+    stop();
+    tell({what: "sound-failed", reason: resumeError});
+  }, SOUND_WAIT_MS);
 }
 
 export function stop() {
@@ -166,6 +204,7 @@ export function stop() {
 export function position() {
   if (!player.header) return 0;
   if (player.heard) return player.heard.block + player.heard.fraction;
+  if (player.atEnd) return player.header.blocks;
   return player.heldPosition;
 }
 
@@ -198,5 +237,5 @@ export function save(kind) {
 
 // Lets a waiting audio context run: any click does.
 export function wake() {
-  if (sound) sound.context.resume();
+  if (sound) resume();
 }

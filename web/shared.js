@@ -7,6 +7,11 @@ import {fixed, padded, say, words} from "./i18n.js";
 
 export const $ = (id) => document.getElementById(id);
 
+// How long a start of sound waits for the browser's sound output: without a sound device a
+// browser may keep its audio context suspended for good (resume() never settles), or run a clock
+// that never moves. Then the page says so and stays usable.
+export const SOUND_WAIT_MS = 3000;
+
 let compiled = null;
 
 // The library's module, compiled once from the base64 text the page holds, for every worker.
@@ -34,6 +39,25 @@ export async function newWorker(id) {
   const worker = new Worker(scriptUrl(id));
   worker.postMessage({op: "load", module});
   return worker;
+}
+
+// Marks a button unavailable while the page works, without taking it out of the focus order as
+// `disabled` would: a person who pressed it keeps their place rather than being dropped to the
+// page's start, and a screen reader says it is unavailable. Its handler ignores it meanwhile.
+export function hold(button, yes) {
+  if (yes) button.setAttribute("aria-disabled", "true");
+  else button.removeAttribute("aria-disabled");
+}
+export const held = (button) => button.getAttribute("aria-disabled") === "true";
+
+// Reads the slice of file a worker asked for ({op: "read", id, at, size}) and hands its bytes
+// over: the page's thread can read a picked file in every browser, a worker cannot in all (see
+// worker-core.js, PageFile). A file that can no longer be read (moved, changed, deleted since it
+// was picked) is answered with what the browser said.
+export function answerRead(worker, file, m) {
+  file.slice(m.at, m.at + m.size).arrayBuffer().then(
+    (bytes) => worker.postMessage({op: "slice", id: m.id, bytes}, [bytes]),
+    (e) => worker.postMessage({op: "slice", id: m.id, error: `${e.name}: ${e.message}`}));
 }
 
 // Adds the worklet script of block id to an audio context.

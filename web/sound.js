@@ -5,7 +5,7 @@
 import {QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {addWorklet} from "./shared.js";
 import {QuiraOutput} from "./output.js";
-import {observe} from "./testing.js";
+import {observe, testing} from "./testing.js";
 
 // {context, connect(port): hands the output a decoding worker's port, tap(on)}.
 export async function openSound(onMessage) {
@@ -24,7 +24,16 @@ export async function openSound(onMessage) {
       const node = new AudioWorkletNode(context, "quira-output",
         {numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [1]});
       node.port.onmessage = (event) => onMessage(event.data);
-      node.connect(context.destination);
+      if (testing) {
+        // The tests hear what the destination gets: the output through a tap that changes nothing.
+        const tapNode = new AudioWorkletNode(context, "quira-destination-tap",
+          {numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [1]});
+        tapNode.port.onmessage = (event) => observe("destination", event.data);
+        node.connect(tapNode);
+        tapNode.connect(context.destination);
+      } else {
+        node.connect(context.destination);
+      }
       connect = (port) => node.port.postMessage({op: "decoder", port}, [port]);
       kind = "worklet";
       tap = (on) => node.port.postMessage({op: "tap", on});
@@ -37,7 +46,11 @@ export async function openSound(onMessage) {
     // No audio worklet (a page served over plain http): the same output on the page.
     const output = new QuiraOutput(context.sampleRate, onMessage);
     const node = context.createScriptProcessor(2048, 1, 1);
-    node.onaudioprocess = (event) => output.render(event.outputBuffer.getChannelData(0));
+    node.onaudioprocess = (event) => {
+      const samples = event.outputBuffer.getChannelData(0);
+      output.render(samples);
+      if (testing) observe("destination", samples.slice());
+    };
     node.connect(context.destination);
     connect = (port) => output.connect(port);
     tap = (on) => { output.tap = on; };

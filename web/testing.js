@@ -4,6 +4,7 @@
 // compare with the tool's output; without it, observe does nothing and the page keeps nothing.
 //   quiraAudio      {rate, output}: the sound output's sampling rate and kind, once set up
 //   quiraTapped     every buffer the sound output received: {gen, kind, samples, sent}
+//   quiraDestination  what reached the audio destination since the page loaded: Float32Arrays
 //   quiraUnderruns  output samples played as silence for want of a buffer
 //   quiraDecoded    milliseconds the last WAV download took to decode
 //   quiraMaking     the new-message view: {events: [what it did], previewed: [samples heard]}
@@ -12,6 +13,7 @@ export const testing = typeof location !== "undefined" && location.hash === "#te
 
 if (testing) {
   window.quiraTapped = [];
+  window.quiraDestination = [];
   window.quiraMaking = {events: [], previewed: []};
 }
 
@@ -24,6 +26,8 @@ export function observe(what, value) {
     value.tap(true);
   } else if (what === "tapped") {
     window.quiraTapped.push({gen: value.gen, kind: value.kind, samples: value.samples, sent: value.sent});
+  } else if (what === "destination") {
+    window.quiraDestination.push(value);
   } else if (what === "underruns") {
     window.quiraUnderruns = value;
   } else if (what === "decoded") {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The page's decoding worker: one carrier, read from its File in slices, and the work the page
-// asks of it. The page runs two: the player, which feeds the sound output buffer by buffer, and
+// The page's decoding worker: one carrier, read in slices that the page reads for it, and the
+// work the page asks of it. The page runs two: the player, which feeds the sound output buffer by buffer, and
 // the reader, which surveys the carrier, draws its waveform and makes the downloads, so that
 // neither waits for the other.
 //
@@ -8,12 +8,16 @@
 import {
   QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK, QUIRA_SAMPLE_RATE,
 } from "./quira-h.js";
-import {SlicedFile, jsonAt, loadLibrary, serve, statusWords, textAt} from "./worker-core.js";
+import {PageFile, jsonAt, loadLibrary, readHooks, readingCalls, serve, statusWords, textAt} from "./worker-core.js";
 
 const SLICE_BYTES = 1 << 18;  // read from the file this much at a time
+// The module's functions that may read the carrier.
+const READING = ["web_open", "web_header_json", "web_survey_json", "web_frames", "web_player_new", "web_player_start",
+  "web_player_next", "web_player_stop", "web_player_seek", "web_heard_open", "web_heard_read"];
 
 let Q = null;             // the module
-let file = null;          // the carrier's File, as a SlicedFile
+let R = null;             // its functions that read the carrier: async, since a read may wait
+let file = null;          // the carrier, as a PageFile
 let samples = 0;          // module memory: one buffer of samples, one block of frames
 let frames = 0;
 let output = null;        // the sound output's port (player)
@@ -22,7 +26,8 @@ let playing = false;
 
 async function load(module) {
   if (Q) return;
-  Q = await loadLibrary(module, {readAt: (offset, pointer, n) => file.readInto(Q.HEAPU8, offset, pointer, n)});
+  Q = await loadLibrary(module, readHooks(() => file, () => Q));
+  R = readingCalls(Q, READING);
   samples = Q._malloc(QUIRA_BUFFER_SAMPLES * 2);
   frames = Q._malloc(QUIRA_BLOCK_BYTES);
 }
@@ -63,8 +68,8 @@ function state(extra) {
 }
 
 // Hands the output one more buffer, or tells it that none follows.
-function refill() {
-  const got = Q._web_player_next(samples);
+async function refill() {
+  const got = await R.web_player_next(samples);
   const position = Q._web_player_position();
   if (got > 0) {
     const kind = got - 1;
@@ -84,13 +89,13 @@ function refill() {
   if (got < 0) postMessage({op: "state", gen, playing, error: statusWords(-got)});
 }
 
-function fill() {
-  while (playing && !ended && handed.length - done < DEVICE_BUFFERS + LOOKAHEAD) refill();
+async function fill() {
+  while (playing && !ended && handed.length - done < DEVICE_BUFFERS + LOOKAHEAD) await refill();
 }
 
-function start() {
+async function start() {
   if (playing) return;
-  const status = Q._web_player_start();
+  const status = await R.web_player_start();
   if (status !== QUIRA_OK) return state({error: statusWords(status)});
   gen++;
   playing = true;
@@ -98,35 +103,35 @@ function start() {
   handed = [];
   done = 0;
   heldTitle = null;
-  fill();
+  await fill();
   state();
 }
 
-function stop() {
+async function stop() {
   if (playing) {
     // The library's player has gone further than the Windows player would have: it goes back
     // to where that one stands, and the title is the one it kept.
     const now = windows();
-    if (!ended) Q._web_player_stop();
-    Q._web_player_seek(now.position);
+    if (!ended) await R.web_player_stop();
+    await R.web_player_seek(now.position);
     heldTitle = now.title;
     gen++;
     playing = false;
     output.postMessage({op: "stop", gen});
   } else {
-    Q._web_player_stop();  // stop while stopped rewinds to the start
+    await R.web_player_stop();  // stop while stopped rewinds to the start
     heldTitle = null;
   }
   state();
 }
 
-function onOutput(m) {
+async function onOutput(m) {
   // A notification for an older generation comes from buffers a stop dropped: it changes
   // nothing, as on Windows.
   if (m.gen !== gen || !playing) return;
   if (m.op === "done") {
     done++;
-    fill();
+    await fill();
     state();
   } else if (m.op === "drained") {
     playing = false;
@@ -139,16 +144,16 @@ function onOutput(m) {
 // The waveform: the loudest sample of each of `bins` equal stretches of the message as played
 // with the choice of effect, block 0 (the priming block, never heard) included as silence.
 // Sent in parts as it is worked out.
-function peaks(choice, bins, blocks, pass) {
-  let status = Q._web_player_new(...choiceArgs(choice));
-  if (status === QUIRA_OK) status = Q._web_player_start();
+async function peaks(choice, bins, blocks, pass) {
+  let status = await R.web_player_new(...choiceArgs(choice));
+  if (status === QUIRA_OK) status = await R.web_player_start();
   if (status !== QUIRA_OK) return postMessage({op: "peaks", pass, error: statusWords(status)});
   const total = Math.max(1, blocks * QUIRA_BUFFER_SAMPLES);
   const data = new Float32Array(bins);
   let sent = 0;
   let lastPost = Date.now();
   for (;;) {
-    const got = Q._web_player_next(samples);
+    const got = await R.web_player_next(samples);
     if (got <= 0) break;
     const position = Q._web_player_position();
     if (got - 1 !== QUIRA_BUFFER_BLOCK || position === 0) continue;
@@ -171,7 +176,7 @@ function peaks(choice, bins, blocks, pass) {
 }
 
 // The message as heard, as a WAV file: what `quira export` writes.
-function wav(choice, blocks) {
+async function wav(choice, blocks) {
   const started = performance.now();
   // The longest the message can be: every block and the longest tail. Refused at once when a
   // WAV file cannot hold it, rather than after decoding it all.
@@ -179,14 +184,14 @@ function wav(choice, blocks) {
   const room = Q._web_wav_header(blocks * QUIRA_BUFFER_SAMPLES + 6 * QUIRA_SAMPLE_RATE, header);
   Q._free(header);
   if (!room) return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
-  const status = Q._web_heard_open(...choiceArgs(choice));
+  const status = await R.web_heard_open(...choiceArgs(choice));
   if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusWords(status)});
   const parts = [];
   let count = 0;
   const chunk = 1 << 16;
   const buffer = Q._malloc(chunk * 2);
   for (;;) {
-    const got = Q._web_heard_read(buffer, chunk);
+    const got = await R.web_heard_read(buffer, chunk);
     if (got < 0) {
       Q._free(buffer);
       Q._web_heard_close();
@@ -209,11 +214,11 @@ function wav(choice, blocks) {
 
 // The plain frames of every block, as an MP3 file: what `quira extract` writes. A block of no
 // accepted format holds no frames and is left out.
-function mp3(blocks) {
+async function mp3(blocks) {
   const parts = [];
   let skipped = 0;
   for (let k = 0; k < blocks; k++) {
-    const got = Q._web_frames(k, frames);
+    const got = await R.web_frames(k, frames);
     if (got < 0) {
       skipped++;
       continue;
@@ -231,56 +236,54 @@ const handlers = {
     await load(m.module);
   },
   // Opens the file; the player's worker makes its player too and, when told, plays at once.
-  open(m) {
-    file = new SlicedFile(m.file, SLICE_BYTES);
-    const status = Q._web_open(m.file.size);
-    if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusWords(status)});
-    const header = json(Q._web_header_json());
+  async open(m) {
+    file = new PageFile(m.file, SLICE_BYTES);
+    const status = await R.web_open(m.file.size);
+    if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusWords(status), reason: file.error});
+    const header = json(await R.web_header_json());
+    if (header.status !== QUIRA_OK) {
+      return postMessage({op: "opened", status: header.status, error: statusWords(header.status), reason: file.error});
+    }
     // Whether a message begins here at all: one of the first blocks holds accepted frames.
     let holdsFrames = false;
-    for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = Q._web_frames(k, frames) >= 0;
+    for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = (await R.web_frames(k, frames)) >= 0;
     postMessage({op: "opened", status: QUIRA_OK, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
     if (!m.player) return;
-    const made = Q._web_player_new(1, 0, 0);
+    const made = await R.web_player_new(1, 0, 0);
     if (made !== QUIRA_OK) return state({error: statusWords(made)});
-    if (holdsFrames && m.play) start();
+    if (holdsFrames && m.play) await start();
     else state();
   },
   output(m) {
     output = m.port;
-    output.onmessage = (event) => onOutput(event.data);
+    // The output's notices take their turn with the page's messages: one library call at a time.
+    output.onmessage = (event) => enqueue("output", () => onOutput(event.data));
   },
-  player(m) {
-    if (playing) stop();
-    const status = Q._web_player_new(...choiceArgs(m.choice));
+  async player(m) {
+    if (playing) await stop();
+    const status = await R.web_player_new(...choiceArgs(m.choice));
     if (status !== QUIRA_OK) return state({error: statusWords(status)});
-    if (m.block > 0) Q._web_player_seek(m.block);
+    if (m.block > 0) await R.web_player_seek(m.block);
     heldTitle = null;
-    if (m.play) start();
+    if (m.play) await start();
     else state();
   },
   play: start,
   stop,
-  seek(m) {
+  async seek(m) {
     const was = playing;
-    if (was) stop();
-    Q._web_player_seek(m.block);
+    if (was) await stop();
+    await R.web_player_seek(m.block);
     heldTitle = null;
-    if (was) start();
+    if (was) await start();
     else state();
   },
-  survey() {
-    postMessage({op: "survey", survey: json(Q._web_survey_json())});
+  async survey() {
+    postMessage({op: "survey", survey: json(await R.web_survey_json())});
   },
-  peaks(m) {
-    peaks(m.choice, m.bins, m.blocks, m.pass);
-  },
-  wav(m) {
-    wav(m.choice, m.blocks);
-  },
-  mp3(m) {
-    mp3(m.blocks);
-  },
+  peaks: (m) => peaks(m.choice, m.bins, m.blocks, m.pass),
+  wav: (m) => wav(m.choice, m.blocks),
+  mp3: (m) => mp3(m.blocks),
 };
 
-serve(handlers);
+const enqueue = serve(handlers, () => file);

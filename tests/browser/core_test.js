@@ -83,8 +83,6 @@ function compareAtDestination(floats, want, what) {
   const from = first(got), wantFrom = first(want);
   assert.ok(from >= 0, `${what}: nothing but silence reached the destination`);
   const heard = got.subarray(from), expected = want.subarray(wantFrom);
-  let lastSound = expected.length - 1;
-  while (lastSound > 0 && expected[lastSound] === 0) lastSound--;
   for (let i = 0; i < expected.length; i++) {
     assert.ok(i < heard.length, `${what}: the destination got ${heard.length} of the ${expected.length} samples from the first sound on`);
     assert.equal(heard[i], expected[i], `${what}: sample ${i} from the first sound (${(i / 16000).toFixed(3)} s): ${heard[i]} against ${expected[i]}` +
@@ -94,7 +92,7 @@ function compareAtDestination(floats, want, what) {
   const tail = after.findIndex((v) => v !== 0);
   assert.equal(tail, -1, `${what}: after the message, sample ${tail} is ${after[tail]}: the page added sound the player does not play`);
   assert.deepEqual(offGrid, [], `${what}: samples off the 16-bit grid`);
-  return `${expected.length} samples equal from the first sound (${lastSound + 1 - (expected.length - lastSound - 1 >= 0 ? 0 : 0)} to the last), ` +
+  return `${expected.length} samples equal from the first sound on (${want.length} with the leading silence), ` +
     `then ${after.length} of silence`;
 }
 
@@ -179,7 +177,10 @@ async function save(tab, choice, name) {
   }, [choice.level]);
   await tab.select("#maker-bitrate", String(choice.kbps));
   await tab.fill("#maker-name", name);
-  const saved = await tab.download("#maker-make");
+  const saved = await tab.download("#maker-make").catch(async (e) => {
+    const said = await tab.eval(() => ["maker-made", "maker-notice", "maker-status"].map((id) => document.getElementById(id).textContent));
+    throw new Error(`${e.message}; the page says: ${said.join(" | ")}`);
+  });
   assert.equal(saved.name, name, "saved under the name given");
   await tab.waitFor(() => /^Saved/.test(document.getElementById("maker-made").textContent));
   return saved;
@@ -233,17 +234,33 @@ function recorded(browser, sound, speech) {
   });
 }
 
-// No sound device: play gives one sentence and the controls come back; saving, making work.
+// What each engine does without a sound server: Firefox keeps its audio context suspended
+// (resume() never settles); Chromium and WebKit run it on an output of their own that plays
+// into nothing, so the message plays as anywhere.
+const WITHOUT_SOUND = {firefox: "suspended", chromium: "plays", webkit: "plays"};
+
+// No sound device: where the browser cannot start sound, play gives one sentence within seconds
+// and the controls come back; where it plays into nothing, the message plays to its end and no
+// sentence claims otherwise. Saving and making work either way.
 function silent(browser, carrier, input, name) {
-  return check(`${engine}: no sound device: one sentence within seconds, saving and making still work`, async () => {
+  return check(`${engine}: no sound device: the page stays usable, saving and making work`, async () => {
     const tab = await browser.open(PAGE_URL);
     await tab.chooseFile("#open", "#file", carrier);
     await tab.waitFor(() => /^Quira \[/.test(document.getElementById("title").textContent));
     const pressed = Date.now();
-    await tab.click("#play");
-    await tab.waitFor(() => /could not start sound output/i.test(document.getElementById("notice").textContent), undefined, 10000);
-    const sentence = await text(tab, "notice");
-    await tab.waitFor(() => !document.getElementById("play").disabled, undefined, 10000);
+    if (await tab.eval(() => !document.getElementById("play").disabled)) await tab.click("#play");
+    let sentence;
+    if (WITHOUT_SOUND[engine] === "suspended") {
+      await tab.waitFor(() => /could not start sound output/.test(document.getElementById("notice").textContent), undefined, 10000);
+      sentence = `“${await text(tab, "notice")}”`;
+      await tab.waitFor(() => !document.getElementById("play").disabled, undefined, 10000);
+      assert.equal(await tab.eval(() => document.activeElement && document.activeElement.id), "stop",
+        "the focus is on a control (Stop, where Play's press moved it)");
+    } else {
+      await waitForEnd(tab, carrier);
+      assert.ok(!(await shown(tab, "notice")), `no sentence: ${await text(tab, "notice")}`);
+      sentence = "played to its end on the browser's own silent output";
+    }
     const after = Date.now() - pressed;
     await shot(tab, "no-sound");
     const wav = await tab.download("#save-wav");
@@ -260,8 +277,10 @@ function silent(browser, carrier, input, name) {
     let record = "records";
     if (await shown(tab, "maker-notice")) {
       record = await text(tab, "maker-notice");
-      assert.ok(await tab.eval(() => !document.getElementById("record").disabled && !document.getElementById("pick-recording").disabled),
-        "the recording buttons are usable again");
+      assert.ok(await tab.eval(() => ["record", "pick-recording"].every((id) => {
+        const b = document.getElementById(id);
+        return !b.disabled && b.getAttribute("aria-disabled") !== "true" && !b.hidden;
+      })), "the recording buttons are usable again");
     } else {
       await sleep(1500);
       await tab.click("#record-stop");
@@ -269,7 +288,7 @@ function silent(browser, carrier, input, name) {
     }
     assert.deepEqual(await tab.errors(), [], "no error in the page");
     await tab.close();
-    return `after ${after} ms: “${sentence}”; WAV and a made carrier the tool's; Record: ${record}`;
+    return `after ${after} ms: ${sentence}; WAV and a made carrier the tool's; Record: ${record}`;
   });
 }
 

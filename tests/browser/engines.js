@@ -59,9 +59,11 @@ async function nextDownload(downloads, before, what) {
   }
 }
 
-// Downloads made by clicking: the directory's names before, the click, the new file.
+// Downloads made by clicking: the directory emptied (a browser would not save a name twice),
+// the click, the new file.
 async function downloadByClick(tab, downloads, selector) {
-  const before = new Set(fs.readdirSync(downloads));
+  for (const name of fs.readdirSync(downloads)) fs.rmSync(path.join(downloads, name), {recursive: true, force: true});
+  const before = new Set();
   await tab.click(selector);
   return nextDownload(downloads, before, selector);
 }
@@ -94,9 +96,10 @@ async function chromium(options) {
         },
         select: (selector, value) => page.selectOption(selector, value),
         fill: (selector, text) => page.fill(selector, text),
-        eval: (fn, arg) => page.evaluate(invocation(fn, arg)),
+        // Functions, not strings: playwright runs a string through eval, which the page's policy forbids.
+        eval: (fn, arg) => page.evaluate(fn, arg),
         raw: (source) => page.evaluate(source),
-        waitFor: async (fn, arg, ms = SLOW) => (await page.waitForFunction(invocation(fn, arg), null, {timeout: ms, polling: 100})).jsonValue(),
+        waitFor: async (fn, arg, ms = SLOW) => (await page.waitForFunction(fn, arg, {timeout: ms, polling: 100})).jsonValue(),
         screenshot: (file) => page.screenshot({path: file}),
         async download(selector) {
           const [saved] = await Promise.all([page.waitForEvent("download"), page.click(selector)]);
