@@ -75,7 +75,8 @@ function refused(status, error, reason) {
 }
 
 // Play is disabled while playing. Where it had the focus, the focus goes to Stop (the control
-// that does something now) rather than to nothing, and comes back at the natural end.
+// that does something now) rather than to nothing, and comes back to Play when playing ends,
+// unless the person pressed Stop itself: then it stays there, where a second press rewinds.
 let focusMoved = false;
 
 function showState(error) {
@@ -87,8 +88,8 @@ function showState(error) {
   }
   $("play").disabled = player.playing;
   if (!player.playing && focusMoved) {
-    // At the natural end Play is what comes next; after a Stop pressed, Stop keeps the focus.
-    if (player.atEnd && document.activeElement === $("stop")) $("play").focus();
+    // Play is what comes next (after the end, or a stop by key); Stop pressed itself keeps it.
+    if (document.activeElement === $("stop")) $("play").focus();
     focusMoved = false;
   }
   const image = $("play-image");
@@ -270,7 +271,10 @@ function playPressed() {
 }
 
 $("play").addEventListener("click", playPressed);
-$("stop").addEventListener("click", stop);
+$("stop").addEventListener("click", () => {
+  focusMoved = false;
+  stop();
+});
 
 document.addEventListener("keydown", (event) => {
   if (event.ctrlKey || event.altKey || event.metaKey) return;
