@@ -5,6 +5,7 @@
 
 enum { WAV_HEADER_BYTES = 44 };
 
-// Writes the header for data_bytes of 16-bit samples, channels interleaved at rate Hz. The caller
-// keeps data_bytes at most 0xFFFFFFFF - 36, a WAV file's limit.
+// Writes the header for data_bytes of 16-bit samples, channels interleaved at rate Hz. A length
+// past what a WAV file's 32 bits hold (UINT32_MAX, an open length as streams declare it) makes
+// the whole file's length UINT32_MAX as well.
 void wav_header_write(uint8_t header[WAV_HEADER_BYTES], uint16_t channels, uint32_t rate, uint32_t data_bytes);

@@ -30,15 +30,27 @@ static const FormatFacts FORMATS[BLOCK_FORMATS] = {
     {"MPEG-2 Layer III, 32 kbit/s, 16000 Hz", 32, 16000},
 };
 
-const char* quira_format_name(int format) {
+const char* quira_format_name(int32_t format) {
   return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].name : nullptr;
 }
-int quira_format_kbps(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
-int quira_format_rate(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
+int32_t quira_format_kbps(int32_t format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
+int32_t quira_format_rate(int32_t format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
 
-const uint8_t* quira_player_image(size_t* size) {
+const uint8_t* quira_embedded_player(size_t* size) {
   if (size) *size = (size_t)(player_image_end - player_image_begin);
   return player_image_begin;
+}
+
+QuiraStatus quira_embedded_player_sha256(uint8_t* digest, size_t capacity) {
+  if (!digest) return QUIRA_ERR_ARGUMENT;
+  if (capacity < QUIRA_SHA256_BYTES) return QUIRA_ERR_CAPACITY;
+  size_t size = 0;
+  const uint8_t* image = quira_embedded_player(&size);
+  Sha256 sha;
+  sha256_init(&sha);
+  sha256_update(&sha, image, size);
+  sha256_digest(&sha, digest);
+  return QUIRA_OK;
 }
 
 // Hashes the front part and says whether it is one of our players. A front part of zero bytes
@@ -58,21 +70,18 @@ static int carrier_player(QuiraCarrier* c, uint8_t digest[32]) {
   sha256_digest(&sha, digest);
   if (!nonzero) return 0;
 
-  size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
-  uint8_t own[32];
-  sha256_init(&sha);
-  sha256_update(&sha, image, image_size);
-  sha256_digest(&sha, own);
+  uint8_t own[QUIRA_SHA256_BYTES];
+  quira_embedded_player_sha256(own, sizeof own);
   if (memcmp(own, digest, 32) == 0) return 1;
   for (const auto& known : KNOWN_PLAYER_SHA256)
     if (memcmp(known, digest, 32) == 0) return 1;
   return 0;
 }
 
-int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
-  if (!carrier || !facts) return QUIRA_ERR_ARGUMENT;
-  memset(facts, 0, sizeof *facts);
+QuiraStatus quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* out) {
+  if (!carrier || !struct_known(out)) return QUIRA_ERR_ARGUMENT;
+  QuiraHeaderFacts found = {};
+  QuiraHeaderFacts* facts = &found;
   const PayloadInfo& info = carrier->info;
   int ours = carrier_player(carrier, facts->player_sha256);
   if (ours < 0) return QUIRA_ERR_READ;
@@ -91,13 +100,15 @@ int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
   }
   facts->has_voice_mark = voice_mark_read(&info.header, &facts->voice_samples);
   facts->total_seconds = info.total_seconds;
+  struct_fill(out, found);
   return QUIRA_OK;
 }
 
-int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* failed,
-                         size_t max_failed) {
-  if (!carrier || !survey || (!failed && max_failed)) return QUIRA_ERR_ARGUMENT;
-  memset(survey, 0, sizeof *survey);
+QuiraStatus quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* out, int64_t* failed,
+                                 size_t capacity) {
+  if (!carrier || !struct_known(out) || (!failed && capacity)) return QUIRA_ERR_ARGUMENT;
+  QuiraSurvey found = {};
+  QuiraSurvey* survey = &found;
   survey->format = -1;
   // Every block once, in order, through a fresh stream, as playback from the start decodes them
   // (block 0 being the priming block, whose first decode is the one that counts).
@@ -120,26 +131,29 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
     if (block_decode(&decoder, &request)) {
       survey->decoded_blocks++;
     } else {
-      if ((size_t)survey->failed_blocks < max_failed) failed[survey->failed_blocks] = k;
+      if ((uint64_t)survey->failed_blocks < capacity) failed[survey->failed_blocks] = k;
       survey->failed_blocks++;
     }
   }
   block_decoder_close(&decoder);
+  struct_fill(out, found);
   return QUIRA_OK;
 }
 
-int quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, int32_t* bytes) {
-  if (!carrier || !frames || !bytes || block < 0) return QUIRA_ERR_ARGUMENT;
-  *bytes = 0;
-  int64_t got = carrier_read_at(carrier, payload_block_offset(block), frames, BLOCK_BYTES);
+int32_t quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, size_t capacity) {
+  if (!carrier || !frames || block < 0) return QUIRA_ERR_ARGUMENT;
+  uint8_t stored[BLOCK_BYTES];
+  int64_t got = carrier_read_at(carrier, carrier_block_offset(block), stored, BLOCK_BYTES);
   if (got < 0) return QUIRA_ERR_READ;
-  int format = got >= 4 ? block_format(frames) : -1;
+  int format = got >= 4 ? block_format(stored) : -1;
   if (format < 0) return QUIRA_ERR_NOT_FRAMES;
   // Whole frames only: a short last block may end inside one.
   int32_t step = FRAME_STEP[format];
   int32_t count = (int32_t)got / step;
   if (count > FRAMES_PER_BLOCK) count = FRAMES_PER_BLOCK;
-  block_scramble(frames, count * step);
-  *bytes = count * step;
-  return QUIRA_OK;
+  const int32_t bytes = count * step;
+  if ((size_t)bytes > capacity) return QUIRA_ERR_CAPACITY;
+  memcpy(frames, stored, (size_t)bytes);
+  block_scramble(frames, bytes);
+  return bytes;
 }

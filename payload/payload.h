@@ -71,6 +71,9 @@ int32_t payload_total_seconds(int64_t payload_bytes);
 // Effect level from the level byte: 127 - byte, reduced modulo 256, read as signed 8-bit.
 int8_t payload_effect_level(uint8_t level_byte);
 
+// The level byte that stores a level: 127 - level, modulo 256; payload_effect_level's inverse.
+inline uint8_t payload_level_byte(int8_t level) { return (uint8_t)(127 - level); }
+
 // File offset of block k: PAYLOAD_OFFSET + 12 + BLOCK_BYTES x k.
 int64_t payload_block_offset(int64_t block);
 

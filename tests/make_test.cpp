@@ -237,7 +237,7 @@ TEST_F(Make, ExportEndsWithTheVoiceOrItsEffectTail) {
   size_t with_tail = samples_of(read_bytes(wav), 44).size();
   EXPECT_GT(with_tail, voice + 16000u / 4) << "the echo rings on past the voice";
   EXPECT_LE(with_tail, voice + 6u * 16000 + BLOCK_SAMPLES);
-  ASSERT_EQ(quira("export --level 127 " + carrier + " -o " + wav).status, 0);  // level byte 127: dry
+  ASSERT_EQ(quira("export --level 0 " + carrier + " -o " + wav).status, 0);  // level 0: dry
   EXPECT_EQ(samples_of(read_bytes(wav), 44).size(), voice);
   ASSERT_EQ(quira("export --as-played " + carrier + " -o " + wav).status, 0);
   int64_t blocks = std::stoll(json_field(quira("info --json " + carrier).out, "blocks"));
@@ -319,7 +319,7 @@ TEST_F(Make, RepackKeepsThePayloadAndInfoTellsWhosePlayerItIs) {
   std::vector<uint8_t> new_bytes = read_bytes(repacked);
   ASSERT_EQ(new_bytes.size(), old_bytes.size());
   size_t player_size = 0;
-  const uint8_t* player_bytes = quira_player_image(&player_size);
+  const uint8_t* player_bytes = quira_embedded_player(&player_size);
   std::span<const uint8_t> player(player_bytes, player_size);
   EXPECT_TRUE(std::equal(player.begin(), player.end(), new_bytes.begin()));
   EXPECT_TRUE(std::equal(old_bytes.begin() + PAYLOAD_OFFSET, old_bytes.end(), new_bytes.begin() + PAYLOAD_OFFSET));
@@ -346,7 +346,9 @@ TEST_F(Make, LameMakesCeilNOver576PlusTwoFrames) {
   ASSERT_GT(speech.size(), 20000u);
   for (int kbps : {32, 16})
     for (size_t n : {1, 575, 576, 577, 1152, 4655, 5000, 17279, 20000}) {
-      QuiraMakeOptions options = {0, 0, kbps, -1};
+      QuiraMakeOptions options;
+      quira_make_options_init(&options);
+      options.bitrate_kbps = kbps;
       QuiraMaker* maker = nullptr;
       ASSERT_EQ(quira_maker_new(16000, 1, &options, &maker), QUIRA_OK);
       EXPECT_EQ(quira_maker_write(maker, speech.data(), (int64_t)n), QUIRA_OK);
@@ -364,10 +366,11 @@ TEST(PlayerCheck, RecognisesTheImageByItsDigest) {
   EXPECT_EQ(sha256_hex((const uint8_t*)million.data(), million.size()),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
+  const uint8_t* image = quira_embedded_player(&image_size);
   auto ours = [](std::vector<uint8_t> bytes) {
     QuiraCarrier* carrier = nullptr;
     QuiraHeaderFacts facts{};
+    facts.struct_size = sizeof facts;
     EXPECT_EQ(quira_carrier_open_memory(bytes.data(), bytes.size(), &carrier), QUIRA_OK);
     EXPECT_EQ(quira_carrier_header(carrier, &facts), QUIRA_OK);
     quira_carrier_close(carrier);

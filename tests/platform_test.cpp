@@ -53,7 +53,7 @@ struct Harness {
   void run(const WaveDevice* device) {
     current = this;
     size_t image_size = 0;
-    const uint8_t* image = quira_player_image(&image_size);
+    const uint8_t* image = quira_embedded_player(&image_size);
     HINSTANCE module = platform_module(image, image_size, "/nonexistent");
     platform_wave_device(device);
     DialogFace face = {};

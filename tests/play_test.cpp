@@ -147,7 +147,7 @@ void with_dialog(void (*body)(HWND dialog)) {
   static void (*run)(HWND) = nullptr;
   run = body;
   size_t image_size = 0;
-  const uint8_t* image_bytes = quira_player_image(&image_size);
+  const uint8_t* image_bytes = quira_embedded_player(&image_size);
   std::span<const uint8_t> image(image_bytes, image_size);
   HINSTANCE module = platform_module(image.data(), image.size(), "unused");
   DialogFace face = {};

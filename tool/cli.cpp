@@ -87,6 +87,10 @@ int parse_number(const std::string& command, const char* option, const std::stri
   return (int)value;
 }
 
+int parse_level(const std::string& command, const std::string& text) {
+  return parse_number(command, "--level", text, QUIRA_LEVEL_MIN, QUIRA_LEVEL_MAX);
+}
+
 int parse_effect(const std::string& command, const std::string& text) {
   int code = quira_effect_find(text.c_str());
   if (code < 0) fail_usage(command + ": unknown effect '" + text + "' (see 'quira effects')");

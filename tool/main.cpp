@@ -10,7 +10,6 @@
 
 #include "tool/cli.h"
 #include "tool/commands/commands.h"
-#include "lib/sha256.h"
 #include "quira/quira.h"
 
 namespace {
@@ -28,7 +27,7 @@ const Command COMMANDS[] = {
      "make a carrier from a recording (WAV, FLAC, Ogg Vorbis...; '-' for stdin)"},
     {"info", command_info, "info FILE [--json]", "show a carrier's header, blocks, format and length"},
     {"export", command_export,
-     "export FILE -o OUT.wav [--as-played] [--dry | --effect CODE|NAME] [--level BYTE]",
+     "export FILE -o OUT.wav [--as-played] [--dry | --effect CODE|NAME] [--level LEVEL]",
      "decode the message to a 16 kHz mono WAV file ('-o -' for stdout)"},
     {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
     {"repack", command_repack, "repack OLD.exe -o NEW.exe [--force]",
@@ -66,12 +65,9 @@ void print_version() {
   printf("%s: %s decoder, Layer III only\n", quira_decoder_version(), decoders.c_str());
   printf("%s\n", quira_maker_version());
   size_t size = 0;
-  const uint8_t* image = quira_player_image(&size);
-  Sha256 sha;
-  sha256_init(&sha);
-  sha256_update(&sha, image, size);
-  uint8_t digest[32];
-  sha256_digest(&sha, digest);
+  quira_embedded_player(&size);
+  uint8_t digest[QUIRA_SHA256_BYTES];
+  quira_embedded_player_sha256(digest, sizeof digest);
   printf("player %zu bytes, SHA-256 ", size);
   for (uint8_t b : digest) printf("%02x", b);
   printf("\n");

@@ -8,6 +8,9 @@
  * cross into JavaScript as doubles: exact for every value below 2^53.
  *
  * Facts go out as JSON text in one static buffer, valid until the next call that writes it.
+ *
+ * The page counts a failed call's status as a positive number: the calls that return a status
+ * return it negated, and web_status_text takes it so.
  */
 #include <emscripten.h>
 #include <stdio.h>
@@ -33,12 +36,14 @@ static int64_t source_read_at(void* context, int64_t offset, void* buffer, int32
   return web_file_read((double)offset, buffer, n);
 }
 
-/* A choice of effect from the page: use_header 1 plays the header's effect. */
+/* A choice of effect from the page: use_header 1 plays the header's effect. The page gives the
+ * level as the header's byte. */
 static const QuiraEffectChoice* choice_of(int use_header, int code, int level_byte,
                                           QuiraEffectChoice* choice) {
   if (use_header) return NULL;
+  choice->struct_size = sizeof *choice;
   choice->effect_code = code;
-  choice->level_byte = level_byte;
+  choice->effect_level = (int8_t)(uint8_t)(127 - level_byte);
   return choice;
 }
 
@@ -54,13 +59,13 @@ static void release_all(void) {
 /* Opens the worker's file, of size bytes, as the carrier; releases what came before. */
 EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   release_all();
-  QuiraSource source = {NULL, source_read_at, (int64_t)size};
-  return quira_carrier_open_source(&source, &CARRIER);
+  QuiraSource source = {sizeof source, NULL, source_read_at, (int64_t)size};
+  return -quira_carrier_open_source(&source, &CARRIER);
 }
 
 EMSCRIPTEN_KEEPALIVE void web_close(void) { release_all(); }
 
-EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(status); }
+EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(-status); }
 
 /* Appends text as a JSON string (quotes and backslashes escaped, control characters dropped). */
 static size_t put_string(size_t at, const char* text) {
@@ -94,10 +99,10 @@ static void hex(const uint8_t* bytes, int n, char* out) {
 
 /* What the header says, as JSON: the facts `quira info` shows that need no decoding. */
 EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
-  QuiraHeaderFacts f;
+  QuiraHeaderFacts f = {.struct_size = sizeof f};
   int status = quira_carrier_header(CARRIER, &f);
   if (status != QUIRA_OK) {
-    put(0, "{\"status\":%lld}", status, 0);
+    put(0, "{\"status\":%lld}", -status, 0);
     return TEXT;
   }
   char sha[65], header[2 * QUIRA_HEADER_BYTES + 1];
@@ -126,11 +131,11 @@ EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
 
 /* Decodes every block once, as playback from the start does: format, failed blocks, as JSON. */
 EMSCRIPTEN_KEEPALIVE const char* web_survey_json(void) {
-  QuiraSurvey s;
+  QuiraSurvey s = {.struct_size = sizeof s};
   int64_t failed[FAILED_LISTED];
   int status = quira_carrier_survey(CARRIER, &s, failed, FAILED_LISTED);
   if (status != QUIRA_OK) {
-    put(0, "{\"status\":%lld}", status, 0);
+    put(0, "{\"status\":%lld}", -status, 0);
     return TEXT;
   }
   size_t at = put(0, "{\"status\":0,\"format\":%lld,\"mixed_formats\":%lld", s.format,
@@ -174,17 +179,17 @@ EMSCRIPTEN_KEEPALIVE int web_player_new(int use_header, int code, int level_byte
   quira_player_free(PLAYER);
   PLAYER = NULL;
   QuiraEffectChoice choice;
-  return quira_player_new(CARRIER, choice_of(use_header, code, level_byte, &choice), &PLAYER);
+  return -quira_player_new(CARRIER, choice_of(use_header, code, level_byte, &choice), &PLAYER);
 }
 
-EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return quira_player_start(PLAYER); }
+EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return -quira_player_start(PLAYER); }
 
 /* The next buffer into samples (QUIRA_BUFFER_SAMPLES): 1 + its kind, 0 at the natural end or
  * when not playing, or a negative status. */
 EMSCRIPTEN_KEEPALIVE int web_player_next(int16_t* samples) {
   int32_t kind = 0;
-  int got = quira_player_next(PLAYER, samples, &kind);
-  return got == 1 ? 1 + kind : got;
+  int got = quira_player_next(PLAYER, samples, QUIRA_BUFFER_SAMPLES, &kind);
+  return got > 0 ? 1 + kind : got;
 }
 
 EMSCRIPTEN_KEEPALIVE void web_player_stop(void) { quira_player_stop(PLAYER); }
@@ -196,7 +201,7 @@ EMSCRIPTEN_KEEPALIVE double web_player_position(void) {
 }
 EMSCRIPTEN_KEEPALIVE const char* web_player_title(void) {
   TITLE[0] = 0;
-  if (PLAYER) quira_player_title(PLAYER, TITLE);
+  if (PLAYER) quira_player_title(PLAYER, TITLE, sizeof TITLE);
   return TITLE;
 }
 
@@ -206,12 +211,12 @@ EMSCRIPTEN_KEEPALIVE int web_heard_open(int use_header, int code, int level_byte
   quira_heard_close(HEARD);
   HEARD = NULL;
   QuiraEffectChoice choice;
-  return quira_heard_open(CARRIER, choice_of(use_header, code, level_byte, &choice), &HEARD);
+  return -quira_heard_open(CARRIER, choice_of(use_header, code, level_byte, &choice), &HEARD);
 }
 
 /* Up to max samples of the heard message: how many (0 at the end), or a negative status. */
 EMSCRIPTEN_KEEPALIVE int web_heard_read(int16_t* samples, int max) {
-  return (int)quira_heard_read(HEARD, samples, max);
+  return (int)quira_heard_read(HEARD, samples, max < 0 ? 0 : (size_t)max);
 }
 
 EMSCRIPTEN_KEEPALIVE void web_heard_close(void) {
@@ -219,14 +224,13 @@ EMSCRIPTEN_KEEPALIVE void web_heard_close(void) {
   HEARD = NULL;
 }
 
+/* 1 when the header for samples was written into header, 0 when they are too many. */
 EMSCRIPTEN_KEEPALIVE int web_wav_header(double samples, uint8_t* header) {
-  return quira_wav_header((int64_t)samples, header);
+  return quira_wav_header((int64_t)samples, header, QUIRA_WAV_HEADER_BYTES) > 0;
 }
 
 /* Block's plain frames into frames (QUIRA_BLOCK_BYTES): their byte count, or a negative status
  * (QUIRA_ERR_NOT_FRAMES for a block of no accepted format). */
 EMSCRIPTEN_KEEPALIVE int web_frames(double block, uint8_t* frames) {
-  int32_t bytes = 0;
-  int status = quira_carrier_frames(CARRIER, (int64_t)block, frames, &bytes);
-  return status == QUIRA_OK ? bytes : -status;
+  return quira_carrier_frames(CARRIER, (int64_t)block, frames, QUIRA_BLOCK_BYTES);
 }
