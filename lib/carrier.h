@@ -19,7 +19,8 @@ struct QuiraCarrier {
   int32_t header_bytes_read;
 };
 
-// Reads up to n bytes at offset; returns how many (0 past the end), -1 on a read error.
+// Reads up to n bytes at offset; returns how many (0 past the end, or for a negative offset),
+// never more than n, -1 on a read error.
 int64_t carrier_read_at(QuiraCarrier* carrier, int64_t offset, void* bytes, int32_t n);
 
 // The offset of block k, or -1 when it is negative or lies past any 64-bit length.

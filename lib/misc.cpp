@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "app/title.h"
-#include "audio/wav_header.h"
+#include "platform/wav_header.h"
 #include "payload/payload.h"
 #include "quira/quira.h"
 

@@ -28,8 +28,9 @@ struct QuiraPlayer {
 
 QuiraStatus quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraPlayer** player) {
   int8_t code = 0, level = 0;
-  if (!carrier || !player || !carrier_effect(carrier, effect, &code, &level)) return QUIRA_ERR_ARGUMENT;
+  if (!carrier || !player) return QUIRA_ERR_ARGUMENT;
   *player = nullptr;
+  if (!carrier_effect(carrier, effect, &code, &level)) return QUIRA_ERR_ARGUMENT;
   QuiraPlayer* p = (QuiraPlayer*)calloc(1, sizeof(QuiraPlayer));
   if (!p) return QUIRA_ERR_MEMORY;
   p->carrier = carrier;

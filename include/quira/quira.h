@@ -149,8 +149,8 @@ typedef struct QuiraOpenReport {
 } QuiraOpenReport;
 
 /** Where a carrier's bytes come from: read_at reads up to n bytes at offset into buffer and
- * returns how many were read (0 at or past the end), or a negative number on a read error.
- * length is the carrier's length in bytes. See the rules above for read_at and threads. */
+ * returns how many were read (0 at or past the end), or a negative number on a read error; a
+ * count above n is taken as n. length is the carrier's length in bytes. See the rules above for read_at and threads. */
 typedef struct QuiraSource {
   uint32_t struct_size;
   void* context;
@@ -246,8 +246,9 @@ typedef enum QuiraBufferKind {
 
 typedef struct QuiraPlayer QuiraPlayer;
 
-/** A player over carrier, which must outlive it. effect null plays the header's effect. It
- * starts idle at block 0, as the Windows player before its first start. */
+/** A player over carrier, which must outlive it. effect null plays the header's effect; a choice
+ * outside the ranges above is QUIRA_ERR_ARGUMENT. It starts idle at block 0, as the Windows
+ * player before its first start. */
 QUIRA_API QuiraStatus quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect,
                                        QuiraPlayer** player);
 QUIRA_API void quira_player_free(QuiraPlayer* player);
@@ -290,8 +291,8 @@ typedef struct QuiraHeard QuiraHeard;
 
 /** The message as a listener hears it: from the first audible block to the end of the voice
  * (the voice mark's length; without one, the end of the last block), with the effect, followed
- * by the effect's tail rung out until it falls silent or 6 seconds have passed. The carrier
- * must outlive it. */
+ * by the effect's tail rung out until it falls silent or 6 seconds have passed. effect as for
+ * quira_player_new. The carrier must outlive it. */
 QUIRA_API QuiraStatus quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect,
                                        QuiraHeard** heard);
 /** Reads up to capacity samples; returns how many (0 at the end). */
@@ -342,8 +343,14 @@ QUIRA_API QuiraStatus quira_make_options_init(QuiraMakeOptions* options);
 
 typedef struct QuiraMaker QuiraMaker;
 
+/** The sampling rates a maker takes, in Hz: every rate a WAV header can declare. */
+#define QUIRA_MAKER_RATE_MIN 1.0
+#define QUIRA_MAKER_RATE_MAX 4294967295.0
+
 /** A maker for a recording at rate Hz with channels interleaved channels (mixed to their
- * mean). QUIRA_ERR_TOO_LONG when its declared length is beyond QUIRA_VOICE_SAMPLES_MAX. */
+ * mean). QUIRA_ERR_ARGUMENT for a rate outside QUIRA_MAKER_RATE_MIN to QUIRA_MAKER_RATE_MAX (or
+ * not a number), QUIRA_ERR_RATE for a channel count the maker does not mix, QUIRA_ERR_TOO_LONG
+ * when its declared length is beyond QUIRA_VOICE_SAMPLES_MAX. */
 QUIRA_API QuiraStatus quira_maker_new(double rate, int32_t channels,
                                       const QuiraMakeOptions* options, QuiraMaker** maker);
 /** Feeds frames sample frames, full scale +-1. A sample that is not a number (NaN) becomes

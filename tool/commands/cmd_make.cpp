@@ -99,7 +99,7 @@ int command_make(Args& args) {
   refuse_existing(out_path, force);
 
   SoundInput input(in_path);
-  AtomicOutput out(out_path, in_path);
+  AtomicOutput out(out_path, in_path, force);
   QuiraMakeOptions options;
   quira_make_options_init(&options);
   options.effect_code = code;
