@@ -67,7 +67,7 @@ void playback_buffer_done(HWND dialog, WAVEHDR* header) {
   } else {
     title_update(dialog, PLAYBACK.block_counter);
   }
-  effect_apply(WAVE.cycle.effect, samples, PLAYBACK.buffer_bytes);
+  effect_apply(WAVE.cycle.effect, samples, BUFFER_BYTES);
   wave_queue(header);
 }
 

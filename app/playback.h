@@ -26,7 +26,6 @@ struct PlaybackState {
   PayloadHeader payload_header;
   int8_t effect_code;
   uint8_t level_byte;
-  int32_t buffer_bytes;
   uint8_t block_buffer[BLOCK_BYTES];  // the block read last, unscrambled in place by the decoder
   // The wave output (device, buffers, priming flag) is the audio module's WAVE.
 };

@@ -20,7 +20,6 @@ struct BufferCycle {
   BlockDecoder* decoder;
   EffectStage* effect;
   DecodeRequest request;  // the record each refill hands the decoder
-  int32_t samples_out;    // written by the decoder, read by nobody
   uint8_t priming;        // the next refill primes the decoder
 };
 

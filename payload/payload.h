@@ -17,7 +17,6 @@ enum {
   BLOCK_BYTES = 1440,           // one block: ten scrambled frames, 0.36 s
   BLOCK_SAMPLES = 5760,         // samples one block decodes to
   BUFFER_BYTES = 11520,         // one output buffer: BLOCK_SAMPLES signed 16-bit samples
-  PAYLOAD_BYTES_PER_SECOND = 4000,
   PAYLOAD_EFFECT_BYTE = 10,     // header byte holding the effect code
   PAYLOAD_LEVEL_BYTE = 11,      // header byte holding the level byte
   VOICE_RATE = 16000            // samples per second the player hands its device
@@ -35,7 +34,6 @@ struct PayloadInfo {
   uint8_t level_byte;     // header byte 11
   int64_t payload_bytes;  // file length - PAYLOAD_OFFSET; negative when the file is shorter
   int32_t total_seconds;  // message length, rounded to the nearest second
-  int32_t buffer_bytes;   // BUFFER_BYTES
 };
 
 // How the player reaches its carrier's bytes: a byte stream opened by name, positioned from the

@@ -1,4 +1,4 @@
-#include "audio/wav_header.h"
+#include "platform/wav_header.h"
 
 #include <string.h>
 

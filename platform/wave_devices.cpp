@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "audio/wav_header.h"
+#include "platform/wav_header.h"
 #include "platform/host.h"
 
 namespace {
