@@ -9,8 +9,8 @@
  *
  * Facts go out as JSON text in one static buffer, valid until the next call that writes it.
  *
- * The page counts a failed call's status as a positive number: the calls that return a status
- * return it negated, and web_status_text takes it so.
+ * Statuses and levels cross as the library gives them: a QuiraStatus (0, or negative: the page
+ * names them by the constants of quira.h), and the effect level as its signed weight.
  */
 #include <emscripten.h>
 #include <stdio.h>
@@ -36,14 +36,12 @@ static int64_t source_read_at(void* context, int64_t offset, void* buffer, int32
   return web_file_read((double)offset, buffer, n);
 }
 
-/* A choice of effect from the page: use_header 1 plays the header's effect. The page gives the
- * level as the header's byte. */
-static const QuiraEffectChoice* choice_of(int use_header, int code, int level_byte,
-                                          QuiraEffectChoice* choice) {
+/* A choice of effect from the page: use_header 1 plays the header's effect. */
+static const QuiraEffectChoice* choice_of(int use_header, int code, int level, QuiraEffectChoice* choice) {
   if (use_header) return NULL;
   choice->struct_size = sizeof *choice;
   choice->effect_code = code;
-  choice->effect_level = (int8_t)(uint8_t)(127 - level_byte);
+  choice->effect_level = level;
   return choice;
 }
 
@@ -60,10 +58,10 @@ static void release_all(void) {
 EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   release_all();
   QuiraSource source = {sizeof source, NULL, source_read_at, (int64_t)size};
-  return -quira_carrier_open_source(&source, &CARRIER);
+  return quira_carrier_open_source(&source, &CARRIER);
 }
 
-EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(-status); }
+EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(status); }
 
 /* Appends text as a JSON string (quotes and backslashes escaped, control characters dropped). */
 static size_t put_string(size_t at, const char* text) {
@@ -100,7 +98,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
   QuiraHeaderFacts f = {.struct_size = sizeof f};
   int status = quira_carrier_header(CARRIER, &f);
   if (status != QUIRA_OK) {
-    put(0, "{\"status\":%lld}", -status, 0);
+    put(0, "{\"status\":%lld}", status, 0);
     return TEXT;
   }
   char sha[65], header[2 * QUIRA_HEADER_BYTES + 1];
@@ -133,7 +131,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_survey_json(void) {
   int64_t failed[FAILED_LISTED];
   int status = quira_carrier_survey(CARRIER, &s, failed, FAILED_LISTED);
   if (status != QUIRA_OK) {
-    put(0, "{\"status\":%lld}", -status, 0);
+    put(0, "{\"status\":%lld}", status, 0);
     return TEXT;
   }
   size_t at = put(0, "{\"status\":0,\"format\":%lld,\"mixed_formats\":%lld", s.format,
@@ -173,14 +171,14 @@ EMSCRIPTEN_KEEPALIVE const char* web_effects_json(void) {
 /* ---- The player ----------------------------------------------------------------------- */
 
 /* A new player over the carrier with the header's effect or another; the old one is freed. */
-EMSCRIPTEN_KEEPALIVE int web_player_new(int use_header, int code, int level_byte) {
+EMSCRIPTEN_KEEPALIVE int web_player_new(int use_header, int code, int level) {
   quira_player_free(PLAYER);
   PLAYER = NULL;
   QuiraEffectChoice choice;
-  return -quira_player_new(CARRIER, choice_of(use_header, code, level_byte, &choice), &PLAYER);
+  return quira_player_new(CARRIER, choice_of(use_header, code, level, &choice), &PLAYER);
 }
 
-EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return -quira_player_start(PLAYER); }
+EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return quira_player_start(PLAYER); }
 
 /* The next buffer into samples (QUIRA_BUFFER_SAMPLES): 1 + its kind, 0 at the natural end or
  * when not playing, or a negative status. */
@@ -205,17 +203,20 @@ EMSCRIPTEN_KEEPALIVE const char* web_player_title(void) {
 
 /* ---- The message as heard, and the plain frames ---------------------------------------- */
 
-EMSCRIPTEN_KEEPALIVE int web_heard_open(int use_header, int code, int level_byte) {
+EMSCRIPTEN_KEEPALIVE int web_heard_open(int use_header, int code, int level) {
   quira_heard_close(HEARD);
   HEARD = NULL;
   QuiraEffectChoice choice;
-  return -quira_heard_open(CARRIER, choice_of(use_header, code, level_byte, &choice), &HEARD);
+  return quira_heard_open(CARRIER, choice_of(use_header, code, level, &choice), &HEARD);
 }
 
 /* Up to max samples of the heard message: how many (0 at the end), or a negative status. */
 EMSCRIPTEN_KEEPALIVE int web_heard_read(int16_t* samples, int max) {
   return (int)quira_heard_read(HEARD, samples, max < 0 ? 0 : (size_t)max);
 }
+
+/* The most samples the heard stream opened last can give, known before it is read. */
+EMSCRIPTEN_KEEPALIVE double web_heard_bound(void) { return (double)quira_heard_bound(HEARD); }
 
 EMSCRIPTEN_KEEPALIVE void web_heard_close(void) {
   quira_heard_close(HEARD);

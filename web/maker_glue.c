@@ -13,33 +13,32 @@
 
 #include "quira/quira.h"
 
-/* A maker for a recording at rate Hz of channels interleaved channels, at kbps; the status
- * (negated, as the page counts it) into *status, the maker (or null) returned. Its own effect is
- * none: the choice comes at reading. */
+/* A maker for a recording at rate Hz of channels interleaved channels, at kbps; the status into
+ * *status, the maker (or null) returned. Its own effect is none: the choice comes at reading. */
 EMSCRIPTEN_KEEPALIVE QuiraMaker* web_maker_new(double rate, int channels, int kbps, int* status) {
   QuiraMakeOptions options;
   quira_make_options_init(&options);
   options.bitrate_kbps = kbps;
   QuiraMaker* maker = NULL;
-  *status = -quira_maker_new(rate, channels, &options, &maker);
+  *status = quira_maker_new(rate, channels, &options, &maker);
   return maker;
 }
 
 EMSCRIPTEN_KEEPALIVE int web_maker_write(QuiraMaker* maker, const float* interleaved, int frames) {
-  return -quira_maker_write(maker, interleaved, frames);
+  return quira_maker_write(maker, interleaved, frames);
 }
 
-EMSCRIPTEN_KEEPALIVE int web_maker_finish(QuiraMaker* maker) { return -quira_maker_finish(maker); }
+EMSCRIPTEN_KEEPALIVE int web_maker_finish(QuiraMaker* maker) { return quira_maker_finish(maker); }
 EMSCRIPTEN_KEEPALIVE double web_maker_size(QuiraMaker* maker) { return (double)quira_maker_size(maker); }
 EMSCRIPTEN_KEEPALIVE double web_maker_voice_samples(QuiraMaker* maker) {
   return (double)quira_maker_voice_samples(maker);
 }
 EMSCRIPTEN_KEEPALIVE void web_maker_free(QuiraMaker* maker) { quira_maker_free(maker); }
 
-/* Names effect code and level (-128 to 127) in the maker's header; the status, negated. */
+/* Names effect code and level (-128 to 127) in the maker's header; the status. */
 static int maker_choose(QuiraMaker* maker, int code, int level) {
   QuiraEffectChoice effect = {sizeof effect, code, level};
-  return -quira_maker_set_effect(maker, &effect);
+  return quira_maker_set_effect(maker, &effect);
 }
 
 /* The carrier's bytes from offset, with effect code and level (-128 to 127) in its header: how
@@ -47,7 +46,7 @@ static int maker_choose(QuiraMaker* maker, int code, int level) {
 EMSCRIPTEN_KEEPALIVE int web_maker_read(QuiraMaker* maker, double offset, uint8_t* buffer, int n, int code,
                                         int level) {
   int refused = maker_choose(maker, code, level);
-  if (refused) return -refused;
+  if (refused) return refused;
   return (int)quira_maker_read(maker, (int64_t)offset, buffer, n < 0 ? 0 : (size_t)n);
 }
 
@@ -68,13 +67,13 @@ EMSCRIPTEN_KEEPALIVE void web_preview_close(void) {
 }
 
 /* Opens the message as heard from maker's carrier with effect code and level; closes the
- * preview before. The maker must stay until the preview is closed. The status, negated. */
+ * preview before. The maker must stay until the preview is closed. */
 EMSCRIPTEN_KEEPALIVE int web_preview_open(QuiraMaker* maker, int code, int level) {
   web_preview_close();
   int status = maker_choose(maker, code, level);
   QuiraSource source = {sizeof source, maker, preview_read_at, quira_maker_size(maker)};
-  if (!status) status = -quira_carrier_open_source(&source, &PREVIEW_CARRIER);
-  if (!status) status = -quira_heard_open(PREVIEW_CARRIER, NULL, &PREVIEW_HEARD);
+  if (!status) status = quira_carrier_open_source(&source, &PREVIEW_CARRIER);
+  if (!status) status = quira_heard_open(PREVIEW_CARRIER, NULL, &PREVIEW_HEARD);
   if (status) web_preview_close();
   return status;
 }

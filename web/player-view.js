@@ -199,7 +199,7 @@ function previewChanged() {
   const level = Number($("level").value);
   $("level-value").textContent = String(level);
   const code = select === "own" ? header.effect_code : Number(select);
-  choose(select === "own" && level === header.effect_level ? null : {code, level_byte: (127 - level) & 255});
+  choose(select === "own" && level === header.effect_level ? null : {code, level});
 }
 
 $("effect").addEventListener("change", previewChanged);
@@ -217,9 +217,7 @@ function choiceWords() {
   const choice = player.choice;
   if (!choice) return "with its own effect";
   const e = player.effects.find((x) => x.code === choice.code);
-  let level = (127 - choice.level_byte) & 255;
-  if (level > 127) level -= 256;
-  return e ? `with ${e.name} at level ${level}` : "without effect";
+  return e ? `with ${e.name} at level ${choice.level}` : "without effect";
 }
 
 function saved(m) {

@@ -6,7 +6,8 @@
 //
 // Messages from the page are handled one at a time, in order; each answer names its op.
 import {
-  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK, QUIRA_SAMPLE_RATE,
+  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK,
+  QUIRA_WAV_HEADER_BYTES,
 } from "./quira-h.js";
 import {SlicedFile, jsonAt, loadLibrary, serve, statusText as libraryStatusText, textAt} from "./worker-core.js";
 
@@ -31,8 +32,8 @@ const text = (pointer) => textAt(Q, pointer);
 const json = (pointer) => jsonAt(Q, pointer);
 const statusText = (status) => libraryStatusText(Q, status);
 
-// A choice of effect: null for the header's, else {code, level_byte}.
-const choiceArgs = (choice) => choice ? [0, choice.code, choice.level_byte] : [1, 0, 0];
+// A choice of effect: null for the header's, else {code, level}, the level the signed weight.
+const choiceArgs = (choice) => choice ? [0, choice.code, choice.level] : [1, 0, 0];
 
 // ---- Playing -------------------------------------------------------------------------------
 //
@@ -82,7 +83,7 @@ function refill() {
   output.postMessage({op: "end", gen});
   handed.push({position: 0, title: libraryTitle()});
   ended = true;
-  if (got < 0) postMessage({op: "state", gen, playing, error: statusText(-got)});
+  if (got < 0) postMessage({op: "state", gen, playing, error: statusText(got)});
 }
 
 function fill() {
@@ -172,16 +173,19 @@ function peaks(choice, bins, blocks, pass) {
 }
 
 // The message as heard, as a WAV file: what `quira export` writes.
-function wav(choice, blocks) {
+function wav(choice) {
   const started = performance.now();
-  // The longest the message can be: every block and the longest tail. Refused at once when a
-  // WAV file cannot hold it, rather than after decoding it all.
-  const header = Q._malloc(44);
-  const room = Q._web_wav_header(blocks * QUIRA_BUFFER_SAMPLES + 6 * QUIRA_SAMPLE_RATE, header);
-  Q._free(header);
-  if (!room) return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
   const status = Q._web_heard_open(...choiceArgs(choice));
   if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusText(status)});
+  // The longest the message can be, as the library bounds it before decoding: refused at once
+  // when a WAV file cannot hold it, rather than after decoding it all.
+  const header = Q._malloc(QUIRA_WAV_HEADER_BYTES);
+  const room = Q._web_wav_header(Q._web_heard_bound(), header);
+  Q._free(header);
+  if (!room) {
+    Q._web_heard_close();
+    return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
+  }
   const parts = [];
   let count = 0;
   const chunk = 1 << 16;
@@ -191,7 +195,7 @@ function wav(choice, blocks) {
     if (got < 0) {
       Q._free(buffer);
       Q._web_heard_close();
-      return postMessage({op: "wav", error: statusText(-got)});
+      return postMessage({op: "wav", error: statusText(got)});
     }
     if (got === 0) break;
     parts.push(Q.HEAPU8.slice(buffer, buffer + got * 2));
@@ -199,9 +203,9 @@ function wav(choice, blocks) {
   }
   Q._free(buffer);
   Q._web_heard_close();
-  const at = Q._malloc(44);
+  const at = Q._malloc(QUIRA_WAV_HEADER_BYTES);
   const fits = Q._web_wav_header(count, at);
-  const head = Q.HEAPU8.slice(at, at + 44);
+  const head = Q.HEAPU8.slice(at, at + QUIRA_WAV_HEADER_BYTES);
   Q._free(at);
   if (!fits) return postMessage({op: "wav", error: "The message is too long for a WAV file."});
   const decoded = performance.now() - started;
@@ -277,7 +281,7 @@ const handlers = {
     peaks(m.choice, m.bins, m.blocks, m.pass);
   },
   wav(m) {
-    wav(m.choice, m.blocks);
+    wav(m.choice);
   },
   mp3(m) {
     mp3(m.blocks);

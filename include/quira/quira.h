@@ -330,6 +330,7 @@ QUIRA_API int32_t quira_effect_find(const char* text);
 
 /* ---- Making a carrier ------------------------------------------------------------------- */
 
+/** What a carrier is made with. */
 typedef struct QuiraMakeOptions {
   uint32_t struct_size;
   int32_t effect_code;      /**< 0 to QUIRA_EFFECT_CODE_MAX */
