@@ -53,8 +53,9 @@ static const char* const STATUS_TEXT[] = {
     "the output buffer is too small",
     "this library is not the version the program was built for",
     "too long for a WAV file (over 4 GiB of samples)",
+    "a damaged web message: its payload is not whole base64",
 };
-static_assert(sizeof STATUS_TEXT / sizeof *STATUS_TEXT == 1 - QUIRA_ERR_WAV_LIMIT, "a sentence for every status");
+static_assert(sizeof STATUS_TEXT / sizeof *STATUS_TEXT == 1 - QUIRA_ERR_DAMAGED, "a sentence for every status");
 
 const char* quira_status_text(int32_t status) {
   if (status > 0 || status < 1 - (int32_t)(sizeof STATUS_TEXT / sizeof *STATUS_TEXT)) return "unknown status";

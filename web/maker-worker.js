@@ -12,7 +12,7 @@
 import {QUIRA_ERR_MEMORY, QUIRA_ERR_TOO_LONG, QUIRA_OK, QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {MAX_SECONDS} from "./limits.js";
 import {wavFormat, wavSamples} from "./sniff.js";
-import {jsonAt, loadLibrary, readSlice, serve, statusText as libraryStatusText} from "./worker-core.js";
+import {jsonAt, loadLibrary, readSlice, serve, statusWords} from "./worker-core.js";
 
 const MAKER_RATES = [32, 16];      // kbit/s: a maker for each
 const SILENT_PEAK = 1 / 1024;      // below -60 dBFS at its loudest, a recording holds no voice
@@ -21,13 +21,13 @@ const CARRIER_SLICE = 1 << 20;     // bytes read out of a maker at a time
 const PREVIEW_SAMPLES = QUIRA_SAMPLE_RATE;  // samples of a preview read at a time: a second
 
 let Q = null;                      // the module
-const statusText = (status) => libraryStatusText(Q, status);
 
 const making = {
   makers: {},       // kbps -> the maker's address
   rate: 0,
   channels: 0,
   frames: 0,        // sample frames fed
+  declared: -1,     // the frames a WAV file's header declares, when it holds fewer
   peak: 0,          // the loudest sample fed, full scale 1
   status: QUIRA_OK, // the first failure
   input: 0,         // module memory for FEED_FRAMES frames
@@ -36,7 +36,7 @@ const making = {
 
 function makerStatus(status, what) {
   if (status && !making.status) making.status = status;
-  return making.status ? {op: what, status: making.status, error: statusText(making.status)} : null;
+  return making.status ? {op: what, status: making.status, error: statusWords(making.status)} : null;
 }
 
 function makersFree() {
@@ -49,7 +49,7 @@ function makersFree() {
 
 function makersStart(rate, channels) {
   makersFree();
-  Object.assign(making, {rate, channels, frames: 0, peak: 0, status: QUIRA_OK, finished: null});
+  Object.assign(making, {rate, channels, frames: 0, declared: -1, peak: 0, status: QUIRA_OK, finished: null});
   const status = Q._malloc(4);
   for (const kbps of MAKER_RATES) {
     making.makers[kbps] = Q._web_maker_new(rate, channels, kbps, status);
@@ -85,12 +85,16 @@ function makersFinish() {
   making.finished = {
     op: "finished",
     status: making.status,
-    error: making.status ? statusText(making.status) : null,
+    error: making.status ? statusWords(making.status) : null,
     frames: making.frames,
     rate: making.rate,
     silent: !making.status && making.peak < SILENT_PEAK,
     peak: making.peak,
     voiceSamples: making.status ? 0 : Q._web_maker_voice_samples(m),
+    // What was mended on the way, said as `quira make` says it: both makers took the same samples.
+    notNumbers: m ? Q._web_maker_not_numbers(m) : 0,
+    clipped: m ? Q._web_maker_clipped(m) : 0,
+    declared: making.declared,
     sizes: making.status ? {} : Object.fromEntries(MAKER_RATES.map((k) => [k, Q._web_maker_size(making.makers[k])])),
   };
   postMessage(making.finished);
@@ -106,9 +110,11 @@ function makeFromWav(file) {
   const frames = Math.min(format.frames, Math.floor((file.size - format.dataAt) / format.frameBytes));
   postMessage({op: "wav-format", format: {rate: format.rate, channels: format.channels, frames}});
   if (frames / format.rate > MAX_SECONDS) {
-    return postMessage({op: "finished", status: QUIRA_ERR_TOO_LONG, error: statusText(QUIRA_ERR_TOO_LONG), frames, rate: format.rate});
+    return postMessage({op: "finished", status: QUIRA_ERR_TOO_LONG, error: statusWords(QUIRA_ERR_TOO_LONG), frames, rate: format.rate});
   }
   makersStart(format.rate, format.channels);
+  // A header that promises more than the file holds (a copy cut short): made from what it holds.
+  if (format.frames > frames) making.declared = format.frames;
   const step = FEED_FRAMES * format.frameBytes;
   const end = format.dataAt + frames * format.frameBytes;
   let lastPost = Date.now();
@@ -159,7 +165,7 @@ serve({
   "maker-write"(m) {
     if (!making.status) makersWrite(m.samples);
     postMessage({op: "written", id: m.id, frames: making.frames, status: making.status,
-                 error: making.status ? statusText(making.status) : null});
+                 error: making.status ? statusWords(making.status) : null});
   },
   "maker-finish"() {
     makersFinish();
@@ -174,12 +180,12 @@ serve({
   "preview-open"(m) {
     if (!previewBuffer) previewBuffer = Q._malloc(PREVIEW_SAMPLES * 2);
     const status = Q._web_preview_open(making.makers[m.kbps], m.code, m.level);
-    postMessage({op: "preview-opened", id: m.id, status, error: status ? statusText(status) : null});
+    postMessage({op: "preview-opened", id: m.id, status, error: status ? statusWords(status) : null});
   },
   "preview-read"(m) {
     const got = Q._web_preview_read(previewBuffer, PREVIEW_SAMPLES);
     const samples = got > 0 ? Q.HEAP16.slice(previewBuffer >> 1, (previewBuffer >> 1) + got) : new Int16Array(0);
-    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusText(got) : null}, [samples.buffer]);
+    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusWords(got) : null}, [samples.buffer]);
   },
   "preview-close"() {
     Q._web_preview_close();

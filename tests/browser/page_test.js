@@ -311,7 +311,7 @@ async function main() {
     await check("foreign: warns before anything", async () => {
       const warning = await pages.foreign.textContent("#warning");
       assert.ok(await pages.foreign.isVisible("#warning"), "warning shown");
-      assert.match(warning, /Do not run this file: it was not made by Quira/);
+      assert.match(warning, /Do not run this file\.\s*It was not made by Quira/);
       await pages.foreign.screenshot({path: path.join(out, "foreign.png"), fullPage: true});
     });
   }

@@ -110,6 +110,7 @@ int command_info(Args& args) {
   if (json) {
     printf("{\n");
     printf("  \"file\": %s,\n", json_string(path).c_str());
+    printf("  \"web_message\": %s,\n", facts.web_message ? "true" : "false");
     printf("  \"payload_offset\": %d,\n", QUIRA_PAYLOAD_OFFSET);
     printf("  \"payload_bytes\": %lld,\n", (long long)facts.payload_bytes);
     printf("  \"player\": \"%s\",\n", ours ? "ours" : "foreign");
@@ -143,12 +144,16 @@ int command_info(Args& args) {
   }
 
   printf("file          %s\n", path.c_str());
+  if (facts.web_message)
+    printf("web message   the payload of a carrier, inside a page that plays it\n");
   printf("payload       %lld bytes at offset %d\n", (long long)(facts.payload_bytes < 0 ? 0 : facts.payload_bytes),
          QUIRA_PAYLOAD_OFFSET);
+  // A web message names the player its carrier had; it holds no program itself.
+  const char* had = facts.web_message ? " (in the carrier it came from)" : "";
   if (ours)
-    printf("player        ours: a player built by this project\n");
+    printf("player        ours: a player built by this project%s\n", had);
   else
-    printf("player        foreign: not a player built by this project (sha256 %s)\n", front_sha256.c_str());
+    printf("player        foreign: not a player built by this project%s (sha256 %s)\n", had, front_sha256.c_str());
   printf("header        %s%s\n", hex(facts.header, QUIRA_HEADER_BYTES, " ").c_str(),
          header_read < QUIRA_HEADER_BYTES ? " (payload shorter than its header)" : "");
   printf("effect        %d (%s)\n", facts.effect_code, effect_label(facts.effect_code).c_str());
