@@ -42,15 +42,6 @@ player=$1 quira=$2 pack=$3 wav_match=$4 media=$5 player64=${6:-}
 # shellcheck source=scripts/wine-lib.sh
 . "$(dirname "$0")/../../scripts/wine-lib.sh"
 wine_choose
-run_player=$player
-if [ "$WINE_32BIT" = 0 ]; then
-  if [ -z "$player64" ] || [ ! -f "$player64" ]; then
-    echo "FAIL: $WINE_NO_32BIT_REASON, and no x86_64 build of the player was given" >&2
-    exit 1
-  fi
-  echo "note: $WINE_NO_32BIT_REASON: the player runs as its x86_64 build, $player64"
-  run_player=$player64
-fi
 
 PLAYER_BYTES=163840
 PLAYER_IMPORTS="KERNEL32.DLL MSVCRT.DLL USER32.DLL WINMM.DLL"
@@ -87,6 +78,17 @@ require_setup() {
   done
 }
 require_setup
+
+# Where the kernel runs no 32-bit programs, the x86_64 cross build's player stands in; without
+# that build the test cannot run here at all.
+run_player=$player
+if [ "$WINE_32BIT" = 0 ]; then
+  if [ -z "$player64" ] || [ ! -f "$player64" ]; then
+    missing_prerequisite "$WINE_NO_32BIT_REASON, and there is no x86_64 build of the player: run scripts/build-windows.sh, then configure again"
+  fi
+  echo "note: $WINE_NO_32BIT_REASON: the player runs as its x86_64 build, $player64"
+  run_player=$player64
+fi
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
