@@ -9,7 +9,11 @@ trap 'rm -rf "$scratch"' EXIT
 here=$(cd "$(dirname "$0")" && pwd)
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-export PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig"
+# The library directory: lib, or lib/<triplet> on a multiarch system.
+pc=$(find "$scratch/prefix" -name quira.pc -path '*/pkgconfig/*')
+[ -n "$pc" ] || { echo "FAIL: the install holds no quira.pc" >&2; exit 1; }
+libdir=$(dirname "$(dirname "$pc")")
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
 pkg-config --exists quira || { echo "FAIL: pkg-config does not find the installed quira.pc" >&2; exit 1; }
 
 "$quira" -q export --as-played "$carrier" -o "$scratch/tool.wav"
@@ -17,8 +21,8 @@ pkg-config --exists quira || { echo "FAIL: pkg-config does not find the installe
 cc -std=c99 -Wall -Werror -o "$scratch/shared" "$here/export_as_played.c" $(pkg-config --cflags --libs quira)
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Werror -o "$scratch/static" "$here/export_as_played.c" $(pkg-config --cflags quira) \
-  "$scratch/prefix/lib/libquira.a" $(pkg-config --static --libs-only-l quira | sed 's/-lquira//')
-LD_LIBRARY_PATH="$scratch/prefix/lib" "$scratch/shared" "$carrier" "$scratch/shared.wav"
+  "$libdir/libquira.a" $(pkg-config --static --libs-only-l quira | sed 's/-lquira//')
+LD_LIBRARY_PATH="$libdir" "$scratch/shared" "$carrier" "$scratch/shared.wav"
 "$scratch/static" "$carrier" "$scratch/static.wav"
 if ldd "$scratch/static" | grep -q libquira; then
   echo "FAIL: the static client links libquira.so" >&2
