@@ -5,7 +5,8 @@
 # PAGE is the web page the build made (none when it was built without it).
 #   - cpack makes three packages: quira (the tool, its page, manual page and completions),
 #     libquiraN (N from the built library's soname) and libquira-dev
-#   - lintian finds no error and no warning in any of them (each override says why in a comment)
+#   - lintian finds no error and no warning in any of them (each override says why in a comment);
+#     their copyright file and THIRD-PARTY.md name the Debian version of every pinned library
 #   - the runtime package has a shlibs file and an ldconfig trigger, no maintainer scripts; the
 #     dev package depends on exactly its version; the tool's dependencies are the shared
 #     libraries it links, not the pinned ones built in
@@ -80,6 +81,17 @@ dpkg-deb -e "$deb_runtime" "$work/control"
 grep -qx 'activate-noawait ldconfig' "$work/control/triggers" || fail "$runtime has no ldconfig trigger"
 for script in preinst postinst prerm postrm; do
   [ ! -e "$work/control/$script" ] || fail "$runtime has a $script script"
+done
+
+# The copyright file is made from the pins; THIRD-PARTY.md, written by hand, must name the same
+# Debian versions.
+for pins in "$here"/../scripts/sources/*.sha256; do
+  pkg=$(basename "$pins" .sha256)
+  pinned=$(sed -nE "s/^[0-9a-f]+  ${pkg}_(.*)\.debian\.tar\..*/\1/p" "$pins")
+  grep -qF "\`$pkg\` version \`$pinned\`" "$here/../THIRD-PARTY.md" ||
+    fail "THIRD-PARTY.md does not name Debian's $pkg $pinned, which scripts/sources/$pkg.sha256 pins"
+  dpkg-deb --fsys-tarfile "$deb_quira" | tar -xO ./usr/share/doc/quira/copyright | grep -qF "$pkg-$pinned/" ||
+    fail "quira's copyright file does not name Debian's $pkg $pinned"
 done
 
 # ---- Install ---------------------------------------------------------------------------------
