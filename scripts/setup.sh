@@ -37,14 +37,15 @@ packages=(
 apt_install setup "${packages[@]}"
 scripts/fetch-sources.sh build/deps/src
 
-# The tool alone is built from a tree configured without the page, since the tool carries the
-# page (quira page) and would otherwise wait for it; the full build configures the page back in.
+# The tool alone is built from a tree configured without the page (the tool carries the page,
+# quira page, and would otherwise wait for its WebAssembly build) and without the tests (whose
+# reference decoder is one more build of libmpg123); the full build configures both back in.
 if [ "$tool_only" -eq 1 ]; then
-  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRA_WEB=OFF >/dev/null
+  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRA_WEB=OFF -DBUILD_TESTING=OFF >/dev/null
   cmake --build build/native --target quira
   exit 0
 fi
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRA_WEB=ON >/dev/null
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRA_WEB=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build build/native
 
 if [ "$tests" -eq 1 ]; then
