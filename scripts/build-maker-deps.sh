@@ -55,6 +55,12 @@ soxr_options=(-DCMAKE_BUILD_TYPE=None -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF 
 lame_options=(--enable-static --disable-shared --disable-frontend --disable-decoder --disable-nasm
   --disable-analyzer-hooks --disable-gtktest --disable-cpml --disable-rpath)
 
+# Build trees configured at the same time share QUIRA_DEPS_DIR: one builds, the others wait for
+# it here and then find its build done, rather than deleting its work under it.
+mkdir -p "$(dirname "$prefix")"
+exec 9> "$prefix.lock"
+flock 9
+
 # The build is kept while this script and the sources are the same.
 stamp="$(sha256sum < "$0" | cut -c1-16) $host $(basename "$musl_src") $(basename "$soxr_src") $(basename "$lame_src")"
 if [ -f "$prefix/lib/libsoxr.a" ] && [ -f "$prefix/lib/libmp3lame.a" ] && [ -f "$prefix/lib/libquira_m.a" ] &&

@@ -64,6 +64,12 @@ options=(--enable-static --disable-shared --disable-modules --disable-components
   --enable-gapless=no --with-optimization=0 --disable-runtime-tables --disable-largefile
   --disable-lfs-alias)
 
+# Build trees configured at the same time share QUIRA_DEPS_DIR: one builds, the others wait for
+# it here and then find its build done, rather than deleting its work under it.
+mkdir -p "$(dirname "$prefix")"
+exec 9> "$prefix.lock"
+flock 9
+
 # The build is kept while its configuration is unchanged.
 stamp="$cflags ${options[*]} $(basename "$src") narrow-paths"
 [ ${#patches[@]} -eq 0 ] || stamp="$stamp $(cat "${patches[@]}" | sha256sum | cut -d' ' -f1)"
