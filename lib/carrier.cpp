@@ -31,7 +31,17 @@ static int64_t file_read_at(void* context, int64_t offset, void* buffer, int32_t
 
 int64_t carrier_read_at(QuiraCarrier* carrier, int64_t offset, void* bytes, int32_t n) {
   if (offset < 0 || n <= 0) return 0;
-  return carrier->source.read_at(carrier->source.context, offset, bytes, n);
+  int64_t got = carrier->source.read_at(carrier->source.context, offset, bytes, n);
+  // A caller's reader is held to its contract: never more than asked, and any negative answer
+  // is a read error. Every count past here sizes a copy or a hash of the bytes.
+  if (got < 0) return -1;
+  return got > n ? n : got;
+}
+
+int64_t carrier_block_offset(int64_t k) {
+  // Past INT64_MAX no carrier has a byte: such a block reads as one past the end.
+  if (k < 0 || k > (INT64_MAX - PAYLOAD_OFFSET - PAYLOAD_HEADER_BYTES) / BLOCK_BYTES) return -1;
+  return payload_block_offset(k);
 }
 
 int64_t quira_carrier_read(QuiraCarrier* carrier, int64_t offset, void* buffer, int32_t n) {
@@ -40,14 +50,20 @@ int64_t quira_carrier_read(QuiraCarrier* carrier, int64_t offset, void* buffer, 
 }
 
 int32_t carrier_read_block(QuiraCarrier* carrier, int64_t k, uint8_t* block) {
-  int64_t got = carrier_read_at(carrier, payload_block_offset(k), block, BLOCK_BYTES);
+  int64_t got = carrier_read_at(carrier, carrier_block_offset(k), block, BLOCK_BYTES);
   return got < 0 ? 0 : (int32_t)got;
 }
 
-void carrier_effect(const QuiraCarrier* carrier, const QuiraEffectChoice* choice, int8_t* code,
-                    int8_t* level) {
+int carrier_effect(const QuiraCarrier* carrier, const QuiraEffectChoice* choice, int8_t* code,
+                   int8_t* level) {
+  // The header's bytes are a signed code and an unsigned level: a choice outside them would wrap
+  // into another effect.
+  if (choice && (choice->effect_code < INT8_MIN || choice->effect_code > INT8_MAX || choice->level_byte < 0 ||
+                 choice->level_byte > UINT8_MAX))
+    return QUIRA_ERR_ARGUMENT;
   *code = choice ? (int8_t)choice->effect_code : carrier->info.effect_code;
   *level = payload_effect_level(choice ? (uint8_t)choice->level_byte : carrier->info.level_byte);
+  return QUIRA_OK;
 }
 
 // Reads the header and the length; a carrier shorter than the player is refused.

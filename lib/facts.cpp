@@ -1,4 +1,5 @@
 // What a carrier is: its header's facts, the player in front, a survey of its blocks, its frames.
+#include <stdlib.h>
 #include <string.h>
 
 #include "decode/block_decoder.h"
@@ -18,6 +19,8 @@ static const uint8_t KNOWN_PLAYER_SHA256[][32] = {
     {0x9e, 0x80, 0xcb, 0x21, 0x14, 0xe1, 0x35, 0xda, 0x24, 0x89, 0x8b, 0x37, 0x14, 0x98, 0xed, 0xe5,
      0xac, 0xf9, 0x27, 0xf9, 0x47, 0xee, 0x7c, 0x83, 0x8f, 0x5d, 0x78, 0x4b, 0x2a, 0xed, 0x4b, 0x1c},
 };
+
+enum { SURVEY_READ_BLOCKS = 64 };
 
 struct FormatFacts {
   const char* name;
@@ -112,8 +115,26 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
     return QUIRA_ERR_DECODER;
   }
   const int64_t blocks = payload_block_count(carrier->info.payload_bytes);
+  // Blocks are read SURVEY_READ_BLOCKS at a time: one read per block made the survey of a long
+  // carrier mostly system calls. Each block then goes to the decoder as the player reads it, the
+  // bytes past a short last block keeping what they held.
+  uint8_t* run = (uint8_t*)malloc((size_t)SURVEY_READ_BLOCKS * BLOCK_BYTES);
+  if (!run) {
+    block_decoder_close(&decoder);
+    return QUIRA_ERR_MEMORY;
+  }
+  int64_t run_first = 0, run_bytes = 0;
   for (int64_t k = 0; k < blocks; k++) {
-    carrier_read_block(carrier, k, block);
+    int64_t at = (k - run_first) * BLOCK_BYTES;
+    // A block not wholly in the run read last is read again from its start: a reader may give
+    // fewer bytes than asked before the end.
+    if (k == 0 || at + BLOCK_BYTES > run_bytes) {
+      run_first = k;
+      at = 0;
+      run_bytes = carrier_read_at(carrier, carrier_block_offset(k), run, SURVEY_READ_BLOCKS * BLOCK_BYTES);
+      if (run_bytes < 0) run_bytes = 0;  // a read error counts as the end, as for the player
+    }
+    if (at < run_bytes) memcpy(block, run + at, (size_t)(run_bytes - at < (int64_t)BLOCK_BYTES ? run_bytes - at : (int64_t)BLOCK_BYTES));
     int format = block_format(block);
     if (k == 0) survey->format = format;
     else if (format != survey->format) survey->mixed_formats = 1;
@@ -124,6 +145,7 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
       survey->failed_blocks++;
     }
   }
+  free(run);
   block_decoder_close(&decoder);
   return QUIRA_OK;
 }
@@ -131,7 +153,7 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
 int quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, int32_t* bytes) {
   if (!carrier || !frames || !bytes || block < 0) return QUIRA_ERR_ARGUMENT;
   *bytes = 0;
-  int64_t got = carrier_read_at(carrier, payload_block_offset(block), frames, BLOCK_BYTES);
+  int64_t got = carrier_read_at(carrier, carrier_block_offset(block), frames, BLOCK_BYTES);
   if (got < 0) return QUIRA_ERR_READ;
   int format = got >= 4 ? block_format(frames) : -1;
   if (format < 0) return QUIRA_ERR_NOT_FRAMES;

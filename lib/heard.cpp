@@ -44,11 +44,11 @@ struct QuiraHeard {
 int quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraHeard** heard) {
   if (!carrier || !heard) return QUIRA_ERR_ARGUMENT;
   *heard = nullptr;
+  int8_t code = 0, level = 0;
+  if (carrier_effect(carrier, effect, &code, &level) != QUIRA_OK) return QUIRA_ERR_ARGUMENT;
   QuiraHeard* h = (QuiraHeard*)calloc(1, sizeof(QuiraHeard));
   if (!h) return QUIRA_ERR_MEMORY;
   h->carrier = carrier;
-  int8_t code = 0, level = 0;
-  carrier_effect(carrier, effect, &code, &level);
   buffer_cycle_init(&h->cycle, &h->decoder, &h->effect);
   buffer_cycle_start(&h->cycle, code, level);
   if (!h->decoder.open) {
@@ -56,7 +56,11 @@ int quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect, Qui
     return QUIRA_ERR_DECODER;
   }
   const int64_t blocks = payload_block_count(carrier->info.payload_bytes);
-  h->heard_end = blocks > 1 ? (blocks - 1) * BLOCK_SAMPLES : 0;
+  // Samples of every block after the priming one, held at INT64_MAX for a carrier so long that
+  // they outnumber it: no reading ever gets that far.
+  h->heard_end = 0;
+  if (blocks > 1 && __builtin_mul_overflow(blocks - 1, (int64_t)BLOCK_SAMPLES, &h->heard_end))
+    h->heard_end = INT64_MAX;
   uint32_t voice = 0;
   // A carrier made by this project knows where its voice ends; the rest of the last block is
   // padding, cut unless an effect rings on past it.

@@ -123,7 +123,11 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
       options->effect_level < -128 || options->effect_level > 127 ||
       (options->bitrate_kbps != 32 && options->bitrate_kbps != 16))
     return QUIRA_ERR_ARGUMENT;
-  if (!(rate > 0 && isfinite(rate)) || channels < 1 || channels > MAX_CHANNELS) return QUIRA_ERR_RATE;
+  // The resampler's range, checked at both ends: it resamples 1 Hz and 2^32 - 1 Hz (the most a
+  // WAV header declares) correctly, and far below or above it crashes, hangs or never returns
+  // from a write.
+  if (!(rate >= QUIRA_MAKER_RATE_MIN && rate <= QUIRA_MAKER_RATE_MAX)) return QUIRA_ERR_ARGUMENT;
+  if (channels < 1 || channels > MAX_CHANNELS) return QUIRA_ERR_RATE;
   // Refused before any work: a declared length whose voice the mark cannot count.
   double declared_voice = -1;
   if (options->declared_frames >= 0) {

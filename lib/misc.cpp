@@ -33,8 +33,10 @@ static const char* const STATUS_TEXT[] = {
 };
 
 const char* quira_status_text(int status) {
-  if (status < 0) status = -status;
-  if (status < (int)(sizeof STATUS_TEXT / sizeof *STATUS_TEXT)) return STATUS_TEXT[status];
+  // A status may come negated (the readers return one that way); its magnitude is taken in
+  // unsigned arithmetic, where the most negative int has one too.
+  const unsigned magnitude = status < 0 ? 0u - (unsigned)status : (unsigned)status;
+  if (magnitude < sizeof STATUS_TEXT / sizeof *STATUS_TEXT) return STATUS_TEXT[magnitude];
   return "unknown error";
 }
 
@@ -52,7 +54,8 @@ void quira_title_text(int64_t blocks, int32_t total_seconds, char* title) {
   // product in double, plus one half, truncated.
   const float SECONDS_PER_BLOCK = 0.36f;
   double elapsed = (double)blocks * (double)SECONDS_PER_BLOCK + 0.5;
-  int32_t seconds = elapsed >= 2147483647.0 ? INT32_MAX : (int32_t)elapsed;
+  // Held within the 32-bit count before it is converted: a double outside it has no int value.
+  int32_t seconds = elapsed >= 2147483647.0 ? INT32_MAX : elapsed < 0 ? 0 : (int32_t)elapsed;
   char elapsed_text[16], total_text[16];
   quira_clock_text(seconds, elapsed_text);
   quira_clock_text(total_seconds, total_text);
@@ -66,8 +69,8 @@ void quira_title_text(int64_t blocks, int32_t total_seconds, char* title) {
 }
 
 int quira_wav_header(int64_t samples, uint8_t header[44]) {
-  const int64_t data_bytes = samples * 2;
-  if (samples < 0 || data_bytes > (int64_t)0xFFFFFFFF - 36) return 0;
-  wav_header_write(header, 1, VOICE_RATE, (uint32_t)data_bytes);
+  // The count is bounded before it is doubled: a doubled count past 2^63 would wrap into range.
+  if (samples < 0 || samples > ((int64_t)0xFFFFFFFF - 36) / 2) return 0;
+  wav_header_write(header, 1, VOICE_RATE, (uint32_t)(samples * 2));
   return 1;
 }

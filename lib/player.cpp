@@ -29,10 +29,13 @@ struct QuiraPlayer {
 int quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraPlayer** player) {
   if (!carrier || !player) return QUIRA_ERR_ARGUMENT;
   *player = nullptr;
+  int8_t code = 0, level = 0;
+  if (carrier_effect(carrier, effect, &code, &level) != QUIRA_OK) return QUIRA_ERR_ARGUMENT;
   QuiraPlayer* p = (QuiraPlayer*)calloc(1, sizeof(QuiraPlayer));
   if (!p) return QUIRA_ERR_MEMORY;
   p->carrier = carrier;
-  carrier_effect(carrier, effect, &p->effect_code, &p->effect_level);
+  p->effect_code = code;
+  p->effect_level = level;
   buffer_cycle_init(&p->cycle, &p->decoder, &p->effect);
   *player = p;
   return QUIRA_OK;

@@ -3,7 +3,9 @@
 # to show its window on a virtual display, and creates the Wine prefix the Windows tests use:
 #   setup-wine.sh [PREFIX_DIR]     (default: build/wineprefix in this tree)
 # Needs root for apt-get. Idempotent: with everything installed and the prefix made it only checks
-# and returns in well under a second.
+# and returns in a few seconds.
+# On a kernel that runs no 32-bit programs it fetches their emulator (scripts/fetch-qemu-i386.sh)
+# and makes the prefix in their emulation (scripts/wine-lib.sh), so that it has its 32-bit part.
 #
 # A win64 prefix runs both kinds of exe once wine32 (an i386 package) is there; without it a 32-bit
 # exe fails to load kernel32.dll. There is no /usr/bin/wine64: /usr/bin/wine starts either kind.
@@ -38,20 +40,32 @@ if [ -n "$(apt_missing "${packages[@]}")" ]; then
   step "installed what was missing of ${packages[*]}"
 fi
 
-# The 32-bit loader runs only on a kernel that runs 32-bit programs; without that the 64-bit one
-# makes the prefix, and the tests run the 64-bit builds (scripts/wine-lib.sh).
+# The 32-bit loader runs only where 32-bit programs run. On a kernel that runs none the rest of
+# this set-up runs again in the emulation of them (scripts/wine-lib.sh), with its emulator fetched
+# first; where that cannot be had the 64-bit loader makes the prefix, and the tests run the 64-bit
+# builds.
 # shellcheck source=scripts/wine-lib.sh
 . "$root/scripts/wine-lib.sh"
 wine_choose
-[ "$WINE_32BIT" = 1 ] || echo "setup-wine: $WINE_NO_32BIT_REASON: 64-bit programs only, with $WINE"
+if [ "$WINE_32BIT" = 0 ] && [ "${QUIRA_NO_I386_EMULATION:-0}" != 1 ]; then
+  "$root/scripts/fetch-qemu-i386.sh" "$(dirname "$WINE_QEMU_I386")" | sed 's/^/setup-wine: /' || true
+  wine_emulate_32bit "$0" "$@"
+fi
+if [ "$WINE_32BIT" = 1 ]; then
+  [ "$WINE_32BIT_HOW" = natively ] || echo "setup-wine: 32-bit programs run $WINE_32BIT_HOW"
+else
+  echo "setup-wine: $WINE_NO_32BIT_REASON${WINE_NO_EMULATION_REASON:+, and $WINE_NO_EMULATION_REASON}:" \
+    "64-bit programs only, with $WINE"
+fi
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko: their install prompts would wait for a click that never comes.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
 # wineboot writes system.reg last; the marker is written after it returned, so an interrupted
-# creation is redone rather than taken as finished.
-if [ ! -f "$prefix/.quira-ready" ]; then
+# creation is redone rather than taken as finished. A prefix made where 32-bit programs could not
+# run has no 32-bit part (an empty syswow64): it is made again where they can.
+if [ ! -f "$prefix/.quira-ready" ] || { [ "$WINE_32BIT" = 1 ] && [ -n "$(wine_prefix_problem "$prefix")" ]; }; then
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
   "$WINE" wineboot -i >"$prefix.log" 2>&1 || { sed 's/^/  wineboot: /' "$prefix.log" >&2; true; }

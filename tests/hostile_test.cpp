@@ -396,3 +396,120 @@ TEST(HostileOutput, FifosDevicesAndLinksAreWrittenThroughNotReplaced) {
   std::sort(sub.begin(), sub.end());
   EXPECT_EQ(sub, (std::vector<std::string>{"new.wav", "real.wav"})) << "no temporary file beside the link's file";
 }
+
+// Standard output was not checked against the input: `-o - >> a.exe` read its own appended output
+// back as more blocks and never ended, `-o - 1<> a.exe` overwrote the carrier and exited 0. Now
+// a descriptor on the input file is refused like its name, and the input is left as it was.
+TEST(HostileOutput, StandardOutputOnTheInputIsRefused) {
+  TempDir dir;
+  const std::string d = dir.path, err = d + "/err.txt", a = d + "/a.exe", wav = d + "/a.wav";
+  ASSERT_EQ(sh("cp " + media_path("speech-16.exe") + " " + a + " && cp " + SPEECH + " " + wav), 0);
+  const std::vector<uint8_t> carrier = read_bytes(a), recording = read_bytes(wav);
+  // A command that writes into its own input writes without end: it is stopped at 100 MB.
+  const std::string tool = "ulimit -f 102400; timeout 20 " + std::string(QUIRA_TOOL);
+  for (const std::string& command : {"export --as-played " + a + " -o - >> " + a, "export " + a + " -o - 1<> " + a,
+                                     "extract " + a + " -o - >> " + a, "repack " + a + " -o - 1<> " + a}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(sh(tool + " " + command + " 2>" + err), 2);
+    EXPECT_EQ(text_of(err), "quira: error: -: standard output is the input file; refusing to write into it\n");
+    EXPECT_TRUE(read_bytes(a) == carrier) << "the carrier is untouched";
+  }
+  EXPECT_EQ(sh(tool + " make - -o - < " + wav + " 1<> " + wav + " 2>" + err), 2);
+  EXPECT_EQ(sh(tool + " make " + wav + " -o - >> " + wav + " 2>" + err), 2);
+  EXPECT_TRUE(read_bytes(wav) == recording) << "the recording is untouched";
+  // Another file on standard output is written as ever.
+  EXPECT_EQ(sh(tool + " export " + a + " -o - > " + d + "/b.wav"), 0);
+  EXPECT_GT(read_bytes(d + "/b.wav").size(), 44u);
+}
+
+// make and repack without --force checked that the output did not exist and later renamed over
+// it: a file made meanwhile (another quira writing the same name) was replaced without a word.
+// The finished file is now put in place only where no file is. make reads its recording from a
+// FIFO here, so that the other file appears exactly between the check and the end.
+TEST(HostileOutput, AnOutputThatAppearsMeanwhileIsNotReplacedWithoutForce) {
+  TempDir dir;
+  const std::string d = dir.path, err = d + "/err.txt", fifo = d + "/in.wav", out = d + "/out.exe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<uint8_t> recording = read_bytes(SPEECH);
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force ? "--force" : "no --force");
+    unlink(out.c_str());
+    std::thread make([&] {
+      EXPECT_EQ(sh(std::string(QUIRA_TOOL) + " make " + (force ? "--force " : "") + fifo + " -o " + out + " 2>" + err),
+                force ? 0 : 2);
+    });
+    // The writer's open returns once make opened the FIFO to read it, past its check of the output.
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    write_file(out, {'m', 'i', 'n', 'e'});
+    for (size_t at = 0; at < recording.size();) {
+      ssize_t n = write(fd, recording.data() + at, recording.size() - at);
+      ASSERT_GT(n, 0);
+      at += (size_t)n;
+    }
+    close(fd);
+    make.join();
+    if (force) {
+      EXPECT_GT(read_bytes(out).size(), (size_t)PAYLOAD_OFFSET) << "--force replaces it";
+    } else {
+      EXPECT_EQ(text_of(err), "quira: error: " + out + ": exists (use --force to replace it)\n");
+      EXPECT_TRUE(read_bytes(out) == (std::vector<uint8_t>{'m', 'i', 'n', 'e'})) << "the other file is kept";
+    }
+    EXPECT_TRUE(leftovers(dir).empty());
+  }
+}
+
+// (blocks + 17) x 5,760 wrapped for a sparse carrier of 4.6e18 bytes (on tmpfs, which holds
+// one), which then passed the "too long for a WAV file" check and streamed silence until the
+// disk was full. The count is held instead, and refused.
+TEST(HostileExport, CarriersOfExabytesAreTooLongForAWavFile) {
+  const std::string big = "/dev/shm/quira-test-big-" + std::to_string(getpid()) + ".exe";
+  // Sizes whose sample count, as heard and as played, wraps to 3,584.
+  const int64_t wrap = (int64_t)(((unsigned __int128)1 << 64) / 5760 + 1);
+  for (std::string how : {"", "--as-played "}) {
+    const int64_t blocks = wrap - (how.empty() ? 17 : 2);
+    int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) GTEST_SKIP() << "no /dev/shm here";
+    const bool held = ftruncate(fd, PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES + (int64_t)BLOCK_BYTES * blocks) == 0;
+    close(fd);
+    if (!held) {
+      unlink(big.c_str());
+      GTEST_SKIP() << "/dev/shm holds no file of exabytes here";
+    }
+    TempDir dir;
+    const std::string err = dir.path + "/err.txt";
+    EXPECT_EQ(sh("timeout 20 " + std::string(QUIRA_TOOL) + " export " + how + big + " -o /dev/null 2>" + err), 2) << how;
+    EXPECT_EQ(text_of(err), "quira: error: " + big + ": the message is too long for a WAV file (over 4 GiB)\n");
+  }
+  unlink(big.c_str());
+}
+
+// info kept the index of every block that failed: 8 bytes a block, 368 MB for a sparse file of
+// 64 GiB, std::bad_alloc at 16 TiB. It keeps those it lists (the first thousand; how many fail in
+// all is blocks less decoded_blocks), so a file of 2 GiB of zeros is surveyed in 8 MB of data.
+// (Not under AddressSanitizer, whose shadow memory no such limit admits.)
+TEST(HostileInfo, MemoryStaysTheSameWhateverTheFilesLength) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer maps more than the limit";
+#endif
+  TempDir dir;
+  const std::string big = dir.path + "/big.exe", err = dir.path + "/err.txt";
+  FILE* f = fopen(big.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  ASSERT_EQ(truncate(big.c_str(), (int64_t)2 << 30), 0);
+  const std::string limited = "prlimit --data=" + std::to_string(8 << 20) + " " + std::string(QUIRA_TOOL);
+  FILE* pipe = popen((limited + " info --json " + big + " 2>" + err).c_str(), "r");
+  std::string json;
+  char chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) json.append(chunk, n);
+  EXPECT_EQ(pclose(pipe), 0) << text_of(err);
+  EXPECT_EQ(json_field(json, "blocks"), "1491195");
+  EXPECT_EQ(json_field(json, "decoded_blocks"), "0");
+  std::string listed = json.substr(json.find("\"failed_blocks\": ["));
+  listed = listed.substr(0, listed.find(']'));
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), ','), 999);
+  EXPECT_NE(listed.find("[0, 1, 2,"), std::string::npos);
+  EXPECT_NE(listed.find(", 999"), std::string::npos);
+  EXPECT_EQ(sh(limited + " info " + big + " 2>" + err + " | grep -qx 'decoded       0 of 1491195 blocks; failed: 0 1 2 3 4 5 6 7 ...'"), 0);
+}

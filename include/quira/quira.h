@@ -73,7 +73,8 @@ QUIRA_API const char* quira_maker_version(void);
 typedef struct QuiraCarrier QuiraCarrier;
 
 /* Where a carrier's bytes come from: read up to n bytes at offset into buffer and return how
- * many were read (0 at or past the end, -1 on a read error). size is the carrier's length. */
+ * many were read (0 at or past the end, -1 on a read error). size is the carrier's length. A
+ * count above n is taken as n, any negative one as a read error. */
 typedef struct QuiraSource {
   void* context;
   int64_t (*read_at)(void* context, int64_t offset, void* buffer, int32_t n);
@@ -155,8 +156,9 @@ typedef enum QuiraBufferKind {
 
 typedef struct QuiraPlayer QuiraPlayer;
 
-/* A player over carrier, which must outlive it. effect null plays the header's effect. It starts
- * idle at block 0, as the Windows player before its first start. */
+/* A player over carrier, which must outlive it. effect null plays the header's effect; a choice
+ * outside the ranges above is QUIRA_ERR_ARGUMENT. It starts idle at block 0, as the Windows
+ * player before its first start. */
 QUIRA_API int quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect,
                                QuiraPlayer** player);
 QUIRA_API void quira_player_free(QuiraPlayer* player);
@@ -192,7 +194,8 @@ typedef struct QuiraHeard QuiraHeard;
 
 /* The message as a listener hears it: from the first audible block to the end of the voice (the
  * voice mark's length; without one, the end of the last block), with the effect, followed by the
- * effect's tail rung out until it falls silent or 6 seconds have passed. */
+ * effect's tail rung out until it falls silent or 6 seconds have passed. effect as for
+ * quira_player_new. */
 QUIRA_API int quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect,
                                QuiraHeard** heard);
 /* Reads up to max samples; returns how many (0 at the end), or a negative status. */
@@ -233,8 +236,14 @@ typedef struct QuiraMakeOptions {
 
 typedef struct QuiraMaker QuiraMaker;
 
+/* The sampling rates a maker takes, in Hz: every rate a WAV header can declare. */
+#define QUIRA_MAKER_RATE_MIN 1.0
+#define QUIRA_MAKER_RATE_MAX 4294967295.0
+
 /* A maker for a recording at rate Hz with channels interleaved channels (mixed to their mean).
- * QUIRA_ERR_TOO_LONG when its declared length is beyond QUIRA_VOICE_SAMPLES_MAX. */
+ * QUIRA_ERR_ARGUMENT for a rate outside QUIRA_MAKER_RATE_MIN to QUIRA_MAKER_RATE_MAX (or not a
+ * number), QUIRA_ERR_RATE for a channel count the maker does not mix, QUIRA_ERR_TOO_LONG when
+ * its declared length is beyond QUIRA_VOICE_SAMPLES_MAX. */
 QUIRA_API int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* options,
                               QuiraMaker** maker);
 /* Feeds frames sample frames, full scale +-1. A sample that is not a number (NaN) becomes

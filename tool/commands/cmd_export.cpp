@@ -11,10 +11,14 @@
 
 namespace {
 
-// The start silence, then one buffer for every block.
-int64_t as_played_samples(const Carrier& carrier) {
-  return (2 + carrier.facts().blocks) * QUIRA_BUFFER_SAMPLES;
+// Samples in a number of buffers, held at INT64_MAX where they would outnumber it (a sparse file
+// of exabytes), which the WAV header then refuses as it refuses any count past 4 GiB.
+int64_t buffer_samples(int64_t buffers) {
+  return buffers > INT64_MAX / QUIRA_BUFFER_SAMPLES ? INT64_MAX : buffers * QUIRA_BUFFER_SAMPLES;
 }
+
+// The start silence, then one buffer for every block.
+int64_t as_played_samples(const Carrier& carrier) { return buffer_samples(2 + carrier.facts().blocks); }
 
 struct PlayerRun {
   const Carrier& carrier;
@@ -88,7 +92,7 @@ int command_export(Args& args) {
   if (dry) effect.effect_code = 0;
 
   // A bound on the message as heard: every block after the priming one, and the longest tail.
-  const int64_t most = (carrier.facts().blocks + 17) * QUIRA_BUFFER_SAMPLES;
+  const int64_t most = buffer_samples(carrier.facts().blocks + 17);
   uint8_t probe[44];
   if (!quira_wav_header(as_played ? as_played_samples(carrier) : most, probe))
     fail(path, "the message is too long for a WAV file (over 4 GiB)");

@@ -1,6 +1,7 @@
 // quira info FILE [--json]: what a person wants to know about a carrier.
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,11 @@
 #include "tool/commands/commands.h"
 
 namespace {
+
+// The failed blocks listed: the first thousand (--json), of which the text shows the first eight.
+// How many fail in all is blocks less decoded_blocks.
+constexpr size_t FAILED_SHOWN = 1000;
+constexpr size_t FAILED_SHOWN_TEXT = 8;
 
 std::string hex(const uint8_t* bytes, int n, const char* separator) {
   std::string out;
@@ -80,10 +86,11 @@ int command_info(Args& args) {
   Carrier carrier(path);
   const QuiraHeaderFacts& info = carrier.facts();
   // Every block decoded once, in order, as playback from the start does, to count those that do.
-  std::vector<int64_t> failed((size_t)info.blocks);
+  // Only the failed blocks that are shown are kept, so memory is the same for any length of file.
+  std::vector<int64_t> failed(FAILED_SHOWN);
   QuiraSurvey facts{};
   check_status(path, quira_carrier_survey(carrier.get(), &facts, failed.data(), failed.size()));
-  failed.resize((size_t)facts.failed_blocks);
+  failed.resize((size_t)std::min<int64_t>(facts.failed_blocks, FAILED_SHOWN));
   const bool ours = info.player_ours;
   const std::string front_sha256 = hex(info.player_sha256, 32, "");
   const bool voice = info.has_voice_mark;
@@ -156,8 +163,8 @@ int command_info(Args& args) {
   printf("decoded       %lld of %lld blocks", (long long)facts.decoded_blocks, (long long)blocks);
   if (!failed.empty()) {
     printf("; failed:");
-    for (size_t i = 0; i < failed.size() && i < 8; i++) printf(" %lld", (long long)failed[i]);
-    if (failed.size() > 8) printf(" ...");
+    for (size_t i = 0; i < failed.size() && i < FAILED_SHOWN_TEXT; i++) printf(" %lld", (long long)failed[i]);
+    if (facts.failed_blocks > (int64_t)FAILED_SHOWN_TEXT) printf(" ...");
   }
   printf("\n");
   if (voice)

@@ -100,7 +100,7 @@ int command_make(Args& args) {
   refuse_existing(out_path, force);
 
   SoundInput input(in_path);
-  AtomicOutput out(out_path, in_path);
+  AtomicOutput out(out_path, in_path, force);
   QuiraMakeOptions options = {code, level, std::stoi(bitrate_text), input.frames()};
   Maker maker = encode(input, options);
 

@@ -13,7 +13,7 @@ int command_repack(Args& args) {
   refuse_existing(out_path, force);
 
   Carrier carrier(path);
-  AtomicOutput out(out_path, path);
+  AtomicOutput out(out_path, path, force);
   size_t image_size = 0;
   const uint8_t* image = quira_player_image(&image_size);
   out.write(image, image_size);

@@ -51,16 +51,27 @@ static std::string output_follow_links(const std::string& target) {
   fail(target, strerror(ELOOP));
 }
 
-AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) : target_(target) {
+// Whether st is the very file the input names ("-": standard input), by device and inode.
+static bool output_is_input(const struct stat& st, const std::string& input) {
+  struct stat in_st;
+  const int got = input == "-" ? fstat(STDIN_FILENO, &in_st) : stat(input.c_str(), &in_st);
+  return got == 0 && in_st.st_dev == st.st_dev && in_st.st_ino == st.st_ino;
+}
+
+AtomicOutput::AtomicOutput(const std::string& target, const std::string& input, bool replace)
+    : target_(target), replace_(replace) {
+  struct stat out_st;
   if (target == "-") {
     if (isatty(STDOUT_FILENO)) fail_usage("refusing to write audio to a terminal; redirect '-o -' or name a file");
+    // Standard output opened on the input (`>> in`, `1<> in`) would be read back as more input,
+    // or overwrite it while it is read.
+    if (fstat(STDOUT_FILENO, &out_st) == 0 && S_ISREG(out_st.st_mode) && output_is_input(out_st, input))
+      fail(target, "standard output is the input file; refusing to write into it");
     to_stdout_ = true;
     file_ = stdout;
     return;
   }
-  struct stat in_st, out_st;
-  if (stat(input.c_str(), &in_st) == 0 && stat(target.c_str(), &out_st) == 0 &&
-      in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
+  if (stat(target.c_str(), &out_st) == 0 && output_is_input(out_st, input))
     fail(target, "is the input file; refusing to overwrite it");
   final_ = output_follow_links(target);
   struct stat st;
@@ -107,6 +118,28 @@ AtomicOutput::AtomicOutput(const std::string& target, const std::string& input) 
   }
 }
 
+// Puts the finished temporary file in place. Without replace, the target must not exist by then:
+// another command may have made it since the check at the start, and the rename would replace
+// it without a word. RENAME_NOREPLACE does that in one step; where the file system lacks it, a
+// hard link does, which fails as well when the name exists. A file system with neither (no
+// hard links: FAT) falls back to the check and the rename. false with errno on failure.
+static bool output_place(const std::string& temp, const std::string& final_path, bool replace) {
+  if (replace) return rename(temp.c_str(), final_path.c_str()) == 0;
+  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  if (link(temp.c_str(), final_path.c_str()) == 0) {
+    unlink(temp.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+  struct stat st;
+  if (lstat(final_path.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(temp.c_str(), final_path.c_str()) == 0;
+}
+
 AtomicOutput::~AtomicOutput() {
   if (to_stdout_ || committed_) return;
   if (file_) fclose(file_);
@@ -131,7 +164,10 @@ void AtomicOutput::commit() {
   file_ = nullptr;
   if (closed != 0) fail(name, strerror(errno));
   if (!temp_.empty()) {
-    if (rename(temp_.c_str(), final_.c_str()) != 0) fail(name, strerror(errno));
+    if (!output_place(temp_, final_, replace_)) {
+      if (errno == EEXIST) fail(name, "exists (use --force to replace it)");
+      fail(name, strerror(errno));
+    }
     output_untrack();
   }
   committed_ = true;

@@ -20,8 +20,10 @@
 class AtomicOutput {
  public:
   // Creates the temporary file for target (or opens the device or FIFO, or takes stdout for "-").
-  // Refuses a target that is the input file itself, which the rename would otherwise replace.
-  AtomicOutput(const std::string& target, const std::string& input);
+  // Refuses a target that is the input file itself, which the rename would otherwise replace,
+  // and standard output opened on the input. Without replace, commit() fails ("exists") rather
+  // than replace a file that appeared at the target meanwhile.
+  AtomicOutput(const std::string& target, const std::string& input, bool replace = true);
   ~AtomicOutput();
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
@@ -41,6 +43,7 @@ class AtomicOutput {
   std::string final_;  // the file that is replaced: the target, or what its links lead to
   std::string temp_;   // empty when written directly
   FILE* file_ = nullptr;
+  bool replace_ = true;
   bool to_stdout_ = false;
   bool committed_ = false;
 };
