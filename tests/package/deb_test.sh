@@ -85,12 +85,13 @@ done
 
 # The copyright file is made from the pins; THIRD-PARTY.md, written by hand, must name the same
 # Debian versions.
+dpkg-deb --fsys-tarfile "$deb_quira" | tar -xO ./usr/share/doc/quira/copyright > "$work/copyright"
 for pins in "$here"/../scripts/sources/*.sha256; do
   pkg=$(basename "$pins" .sha256)
   pinned=$(sed -nE "s/^[0-9a-f]+  ${pkg}_(.*)\.debian\.tar\..*/\1/p" "$pins")
   grep -qF "\`$pkg\` version \`$pinned\`" "$here/../THIRD-PARTY.md" ||
     fail "THIRD-PARTY.md does not name Debian's $pkg $pinned, which scripts/sources/$pkg.sha256 pins"
-  dpkg-deb --fsys-tarfile "$deb_quira" | tar -xO ./usr/share/doc/quira/copyright | grep -qF "$pkg-$pinned/" ||
+  grep -qF "$pkg-$pinned/" "$work/copyright" ||
     fail "quira's copyright file does not name Debian's $pkg $pinned"
 done
 
@@ -152,9 +153,10 @@ export PKG_CONFIG_PATH=$root/$libdir/pkgconfig
 if cc -std=c99 -Wall -Werror -o "$work/shared" "$here/lib/export_as_played.c" $(pkg-config --cflags --libs quira) &&
    cc -std=c99 -Wall -Werror -o "$work/static" "$here/lib/export_as_played.c" $(pkg-config --cflags quira) \
      "$root/$libdir/libquira.a" $(pkg-config --static --libs-only-l quira | sed 's/-lquira//'); then
-  LD_LIBRARY_PATH=$root/$libdir ldd "$work/shared" | grep -q "$soname => $root/$libdir/" ||
+  # (Read whole: grep -q leaving a pipe early would fail it under pipefail.)
+  [[ $(LD_LIBRARY_PATH=$root/$libdir ldd "$work/shared") == *"$soname => $root/$libdir/"* ]] ||
     fail "the C program does not load the installed $soname"
-  ! ldd "$work/static" | grep -q libquira || fail "the static C program loads libquira"
+  [[ $(ldd "$work/static") != *libquira* ]] || fail "the static C program loads libquira"
   for kind in shared static; do
     LD_LIBRARY_PATH=$root/$libdir "$work/$kind" "$carrier" "$work/$kind.wav" ||
       fail "the C program over the $kind library exits non-zero"
