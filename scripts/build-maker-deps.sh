@@ -55,14 +55,15 @@ soxr_options=(-DCMAKE_BUILD_TYPE=None -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTS=OFF 
 lame_options=(--enable-static --disable-shared --disable-frontend --disable-decoder --disable-nasm
   --disable-analyzer-hooks --disable-gtktest --disable-cpml --disable-rpath)
 
-# Build trees configured at the same time share QUIRA_DEPS_DIR: one builds, the others wait for
-# it here and then find its build done, rather than deleting its work under it.
+# Every build tree of a checkout shares this build: while one configure makes it, the others
+# wait for it here and then find it made, rather than each wiping the other's half-made build.
 mkdir -p "$(dirname "$prefix")"
-exec 9> "$prefix.lock"
+exec 9>"$prefix.lock"
 flock 9
 
-# The build is kept while this script and the sources are the same.
-stamp="$(sha256sum < "$0" | cut -c1-16) $host $(basename "$musl_src") $(basename "$soxr_src") $(basename "$lame_src")"
+# The build is kept while this script's commands and the sources are the same (its comments do
+# not count, so a reworded comment does not rebuild every target).
+stamp="$(grep -v '^[[:space:]]*#' "$0" | sha256sum | cut -c1-16) $host $(basename "$musl_src") $(basename "$soxr_src") $(basename "$lame_src")"
 if [ -f "$prefix/lib/libsoxr.a" ] && [ -f "$prefix/lib/libmp3lame.a" ] && [ -f "$prefix/lib/libquira_m.a" ] &&
    [ "$(cat "$prefix/config.stamp" 2>/dev/null)" = "$stamp" ]; then
   exit 0

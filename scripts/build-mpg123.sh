@@ -64,10 +64,10 @@ options=(--enable-static --disable-shared --disable-modules --disable-components
   --enable-gapless=no --with-optimization=0 --disable-runtime-tables --disable-largefile
   --disable-lfs-alias)
 
-# Build trees configured at the same time share QUIRA_DEPS_DIR: one builds, the others wait for
-# it here and then find its build done, rather than deleting its work under it.
+# Every build tree of a checkout shares this build: while one configure makes it, the others
+# wait for it here and then find it made, rather than each wiping the other's half-made build.
 mkdir -p "$(dirname "$prefix")"
-exec 9> "$prefix.lock"
+exec 9>"$prefix.lock"
 flock 9
 
 # The build is kept while its configuration is unchanged.

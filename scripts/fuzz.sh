@@ -3,7 +3,7 @@
 # in build/fuzz and runs each on its seed corpus for a while:
 #   scripts/fuzz.sh                      every harness for 15 s (scripts/test.sh runs this)
 #   scripts/fuzz.sh 3600 payload_fuzz    one harness for an hour: a long run
-# Harnesses: payload_fuzz resources_fuzz voice_mark_fuzz make_input_fuzz. What a run finds that
+# Harnesses: payload_fuzz resources_fuzz voice_mark_fuzz make_input_fuzz maker_fuzz. What a run finds that
 # is new coverage is kept in build/fuzz/corpus/NAME for the next run; an input that crashes or
 # breaks a harness's invariant is written to build/fuzz/findings/NAME-* and fails the script.
 # Needs the native build and its test media (scripts/test.sh makes both before it runs this).
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-15}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(payload_fuzz resources_fuzz voice_mark_fuzz make_input_fuzz)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(payload_fuzz resources_fuzz voice_mark_fuzz make_input_fuzz maker_fuzz)
 
 player=$PWD/build/native/player-i686/app/player.exe
 media=$PWD/build/native/media
@@ -26,8 +26,9 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRA_FUZZ
 cmake --build build/fuzz
 
 # Longest input of each harness: a few blocks of payload, an executable the player's size, a
-# header, a short recording.
-declare -A max_len=([payload_fuzz]=20000 [resources_fuzz]=200000 [voice_mark_fuzz]=16 [make_input_fuzz]=32768)
+# header, a short recording, a rate and a few chunks of samples.
+declare -A max_len=([payload_fuzz]=20000 [resources_fuzz]=200000 [voice_mark_fuzz]=16 [make_input_fuzz]=32768
+  [maker_fuzz]=16384)
 mkdir -p build/fuzz/findings
 status=0
 for h in "${harnesses[@]}"; do

@@ -58,8 +58,6 @@ EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   return quira_carrier_open_source(&source, &CARRIER);
 }
 
-EMSCRIPTEN_KEEPALIVE void web_close(void) { release_all(); }
-
 EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(status); }
 
 /* Appends text as a JSON string (quotes and backslashes escaped, control characters dropped). */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sound output: plays the buffers the player hands its device back to back, as a sound card
 // plays the Windows player's two buffers. It runs in an AudioWorklet (the audio thread: no timer
 // and no busy page can hold it up, in a background tab too) or, in a browser without one, in a
@@ -11,12 +12,16 @@
 // would be. Every start and stop begins a new generation; what belongs to an older one is
 // dropped, as a reset device drops its buffers.
 //
+// output-worklet.js runs it in the worklet; the page runs it itself where there is none.
+//
 // The samples are 16 kHz. At that rate every output sample is a buffer's sample divided by
 // 32,768, exactly; at another rate (a browser that refuses 16 kHz) they are interpolated
 // linearly.
-class QuiraOutput {
+import {QUIRA_SAMPLE_RATE} from "./quira-h.js";
+
+export class QuiraOutput {
   constructor(rate, post) {
-    this.step = 16000 / rate;   // buffer samples per output sample
+    this.step = QUIRA_SAMPLE_RATE / rate;   // buffer samples per output sample
     this.post = post;           // messages to the page
     this.decoder = null;        // the worker's port
     this.gen = 0;
@@ -121,25 +126,4 @@ class QuiraOutput {
     this.sinceReport += out.length;
     if (this.sinceReport >= 2048 / this.step) this.report();  // 8 times a second
   }
-}
-
-if (typeof registerProcessor === "function") {
-  registerProcessor("quira-output", class extends AudioWorkletProcessor {
-    constructor() {
-      super();
-      this.output = new QuiraOutput(sampleRate, (m) => this.port.postMessage(m));
-      this.port.onmessage = (event) => {
-        const m = event.data;
-        if (m.op === "decoder") this.output.connect(m.port);
-        else if (m.op === "tap") this.output.tap = m.on;
-      };
-    }
-
-    process(inputs, outputs) {
-      const channels = outputs[0];
-      this.output.render(channels[0]);
-      for (let c = 1; c < channels.length; c++) channels[c].set(channels[0]);
-      return true;
-    }
-  });
 }

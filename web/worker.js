@@ -1,65 +1,35 @@
+// SPDX-License-Identifier: MIT
 // The page's decoding worker: one carrier, read from its File in slices, and the work the page
 // asks of it. The page runs two: the player, which feeds the sound output buffer by buffer, and
 // the reader, which surveys the carrier, draws its waveform and makes the downloads, so that
-// neither waits for the other. Both run the same module (QuiraModule, emscripten's loader, which
-// stands before this script in the worker's source).
+// neither waits for the other.
 //
 // Messages from the page are handled one at a time, in order; each answer names its op.
-"use strict";
+import {
+  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK, QUIRA_SAMPLE_RATE,
+} from "./quira-h.js";
+import {SlicedFile, jsonAt, loadLibrary, serve, statusText as libraryStatusText, textAt} from "./worker-core.js";
 
-const BUFFER_SAMPLES = 5760;
-const BLOCK_BYTES = 1440;
 const SLICE_BYTES = 1 << 18;  // read from the file this much at a time
-const KIND_BLOCK = 2;         // quira_player_next's kinds: 0 start silence, 1 priming, 2 block
 
 let Q = null;             // the module
-let file = null;
-let slice = {at: 0, bytes: new Uint8Array(0)};
-const reader = new FileReaderSync();
+let file = null;          // the carrier's File, as a SlicedFile
 let samples = 0;          // module memory: one buffer of samples, one block of frames
 let frames = 0;
 let output = null;        // the sound output's port (player)
 let gen = 0;              // playback generation: each start and stop begins a new one
 let playing = false;
 
-// The module's read_at: bytes of the file at offset into module memory, through a cached slice.
-function readAt(offset, pointer, n) {
-  try {
-    let done = 0;
-    while (done < n && offset + done < file.size) {
-      const at = offset + done;
-      if (at < slice.at || at >= slice.at + slice.bytes.length) {
-        const start = at - (at % SLICE_BYTES);
-        slice = {at: start, bytes: new Uint8Array(reader.readAsArrayBuffer(file.slice(start, start + SLICE_BYTES)))};
-        if (slice.bytes.length === 0) break;
-      }
-      const from = at - slice.at;
-      const count = Math.min(n - done, slice.bytes.length - from);
-      Q.HEAPU8.set(slice.bytes.subarray(from, from + count), pointer + done);
-      done += count;
-    }
-    return done;
-  } catch (e) {
-    return -1;  // the file changed or vanished since it was picked
-  }
-}
-
 async function load(module) {
   if (Q) return;
-  Q = await QuiraModule({
-    readAt,
-    instantiateWasm(imports, done) {
-      WebAssembly.instantiate(module, imports).then((instance) => done(instance));
-      return {};
-    },
-  });
-  samples = Q._malloc(BUFFER_SAMPLES * 2);
-  frames = Q._malloc(BLOCK_BYTES);
+  Q = await loadLibrary(module, {readAt: (offset, pointer, n) => file.readInto(Q.HEAPU8, offset, pointer, n)});
+  samples = Q._malloc(QUIRA_BUFFER_SAMPLES * 2);
+  frames = Q._malloc(QUIRA_BLOCK_BYTES);
 }
 
-const text = (pointer) => Q.UTF8ToString(pointer);
-const json = (pointer) => JSON.parse(text(pointer));
-const statusText = (status) => text(Q._web_status_text(status));
+const text = (pointer) => textAt(Q, pointer);
+const json = (pointer) => jsonAt(Q, pointer);
+const statusText = (status) => libraryStatusText(Q, status);
 
 // A choice of effect: null for the header's, else {code, level_byte}.
 const choiceArgs = (choice) => choice ? [0, choice.code, choice.level_byte] : [1, 0, 0];
@@ -100,8 +70,8 @@ function refill() {
   if (got > 0) {
     const kind = got - 1;
     // The block this buffer holds: the one just read; none for the start's silences.
-    const block = kind === 0 ? -1 : position - 1;
-    const copy = Q.HEAP16.slice(samples >> 1, (samples >> 1) + BUFFER_SAMPLES);
+    const block = kind === QUIRA_BUFFER_START_SILENCE ? -1 : position - 1;
+    const copy = Q.HEAP16.slice(samples >> 1, (samples >> 1) + QUIRA_BUFFER_SAMPLES);
     const sent = performance.timeOrigin + performance.now();  // for the benchmark
     output.postMessage({op: "buffer", gen, kind, block, sent, samples: copy}, [copy.buffer]);
     handed.push({position, title: libraryTitle()});
@@ -122,7 +92,7 @@ function fill() {
 function start() {
   if (playing) return;
   const status = Q._web_player_start();
-  if (status !== 0) return state({error: statusText(status)});
+  if (status !== QUIRA_OK) return state({error: statusText(status)});
   gen++;
   playing = true;
   ended = false;
@@ -172,9 +142,9 @@ function onOutput(m) {
 // Sent in parts as it is worked out.
 function peaks(choice, bins, blocks, pass) {
   let status = Q._web_player_new(...choiceArgs(choice));
-  if (status === 0) status = Q._web_player_start();
-  if (status !== 0) return postMessage({op: "peaks", pass, error: statusText(status)});
-  const total = Math.max(1, blocks * BUFFER_SAMPLES);
+  if (status === QUIRA_OK) status = Q._web_player_start();
+  if (status !== QUIRA_OK) return postMessage({op: "peaks", pass, error: statusText(status)});
+  const total = Math.max(1, blocks * QUIRA_BUFFER_SAMPLES);
   const data = new Float32Array(bins);
   let sent = 0;
   let lastPost = Date.now();
@@ -182,17 +152,17 @@ function peaks(choice, bins, blocks, pass) {
     const got = Q._web_player_next(samples);
     if (got <= 0) break;
     const position = Q._web_player_position();
-    if (got - 1 !== KIND_BLOCK || position === 0) continue;
-    const first = (position - 1) * BUFFER_SAMPLES;
+    if (got - 1 !== QUIRA_BUFFER_BLOCK || position === 0) continue;
+    const first = (position - 1) * QUIRA_BUFFER_SAMPLES;
     const heap = Q.HEAP16;
     const base = samples >> 1;
-    for (let i = 0; i < BUFFER_SAMPLES; i++) {
+    for (let i = 0; i < QUIRA_BUFFER_SAMPLES; i++) {
       const bin = Math.floor(((first + i) * bins) / total);
       const v = Math.abs(heap[base + i]) / 32768;
       if (bin < bins && v > data[bin]) data[bin] = v;
     }
     if (Date.now() - lastPost > 250) {
-      const upto = Math.min(bins, Math.floor((position * BUFFER_SAMPLES * bins) / total));
+      const upto = Math.min(bins, Math.floor((position * QUIRA_BUFFER_SAMPLES * bins) / total));
       postMessage({op: "peaks", pass, from: sent, data: data.slice(sent, upto), done: false});
       sent = upto;
       lastPost = Date.now();
@@ -207,11 +177,11 @@ function wav(choice, blocks) {
   // The longest the message can be: every block and the longest tail. Refused at once when a
   // WAV file cannot hold it, rather than after decoding it all.
   const header = Q._malloc(44);
-  const room = Q._web_wav_header(blocks * BUFFER_SAMPLES + 6 * 16000, header);
+  const room = Q._web_wav_header(blocks * QUIRA_BUFFER_SAMPLES + 6 * QUIRA_SAMPLE_RATE, header);
   Q._free(header);
   if (!room) return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
   const status = Q._web_heard_open(...choiceArgs(choice));
-  if (status !== 0) return postMessage({op: "wav", error: statusText(status)});
+  if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusText(status)});
   const parts = [];
   let count = 0;
   const chunk = 1 << 16;
@@ -263,18 +233,17 @@ const handlers = {
   },
   // Opens the file; the player's worker makes its player too and, when told, plays at once.
   open(m) {
-    file = m.file;
-    slice = {at: 0, bytes: new Uint8Array(0)};
-    const status = Q._web_open(file.size);
-    if (status !== 0) return postMessage({op: "opened", status, error: statusText(status)});
+    file = new SlicedFile(m.file, SLICE_BYTES);
+    const status = Q._web_open(m.file.size);
+    if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusText(status)});
     const header = json(Q._web_header_json());
     // Whether a message begins here at all: one of the first blocks holds accepted frames.
     let holdsFrames = false;
     for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = Q._web_frames(k, frames) >= 0;
-    postMessage({op: "opened", status: 0, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
+    postMessage({op: "opened", status: QUIRA_OK, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
     if (!m.player) return;
     const made = Q._web_player_new(1, 0, 0);
-    if (made !== 0) return state({error: statusText(made)});
+    if (made !== QUIRA_OK) return state({error: statusText(made)});
     if (holdsFrames && m.play) start();
     else state();
   },
@@ -285,7 +254,7 @@ const handlers = {
   player(m) {
     if (playing) stop();
     const status = Q._web_player_new(...choiceArgs(m.choice));
-    if (status !== 0) return state({error: statusText(status)});
+    if (status !== QUIRA_OK) return state({error: statusText(status)});
     if (m.block > 0) Q._web_player_seek(m.block);
     heldTitle = null;
     if (m.play) start();
@@ -315,9 +284,4 @@ const handlers = {
   },
 };
 
-// Handled strictly in order, even across the module's first loading.
-let queue = Promise.resolve();
-onmessage = (event) => {
-  const m = event.data;
-  queue = queue.then(() => handlers[m.op](m)).catch((e) => postMessage({op: "failed", what: m.op, error: String(e)}));
-};
+serve(handlers);

@@ -276,10 +276,10 @@ async function previews(page, saved) {
 const recorded = (context) => check("recorded from the microphone: voice mark, effect and level, the speech given back", async () => {
   const page = await openPage(context);
   await page.click("#record");
-  await page.waitForFunction(() => /^0:00:0[2-9]/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
+  await page.waitForFunction(() => /^00:00:0[2-9]/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
   await page.screenshot({path: file("recording.png"), fullPage: true});
   const level = await page.evaluate(() => document.getElementById("record-level").value);
-  await page.waitForFunction(() => /^0:00:(09|1)/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
+  await page.waitForFunction(() => /^00:00:(09|1)/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
   await page.click("#record-stop");
   assert.equal(await settled(page), null, "the recording is taken");
   const rate = (await events(page)).find((e) => e.recording).recording.rate;
@@ -352,7 +352,7 @@ const recordedByWorklet = (context) => check("recorded through Web Audio where t
   const page = await openPage(context);
   assert.equal(await page.evaluate(() => typeof MediaStreamTrackProcessor), "undefined");
   await page.click("#record");
-  await page.waitForFunction(() => /^0:00:0[3-9]/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
+  await page.waitForFunction(() => /^00:00:0[3-9]/.test(document.getElementById("record-time").textContent), null, {timeout: SLOW});
   await page.click("#record-stop");
   assert.equal(await settled(page), null, "the recording is taken");
   const saved = await save(page, {code: 3, level: 80, kbps: 16}, "worklet.exe");

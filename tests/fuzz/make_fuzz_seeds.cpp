@@ -8,6 +8,8 @@
 //   voice_mark/   headers with marks made by the writer, and without
 //   make_input/   a short prompt in the formats libsndfile reads (made by sox and lame), and a
 //                 float WAV with NaN, infinities and huge samples
+//   maker/        the prompt's samples at everyday rates, 1 Hz, 2^32 - 1 Hz and a NaN rate, mono,
+//                 stereo and 1,024 channels
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -139,6 +141,41 @@ void make_input_seeds() {
   seed("make_input", "non-finite.wav", wav);
 }
 
+// maker_fuzz's layout (tests/fuzz/maker_fuzz.cpp): how the rate is read, 8 rate bytes, channels,
+// effect code, level, flags (bit 0 16 kbit/s, bit 1 a declared length in 8 bytes), then chunks of
+// a frame count byte and that many frames of floats. The samples are the prompt's.
+void maker_seeds() {
+  const std::string raw = out_dir + "/prompt.f32";
+  if (run("sox /usr/share/sounds/alsa/Front_Center.wav -t f32 " + raw + " trim 0.3 0.05") != 0) exit(1);
+  std::vector<uint8_t> speech = read_bytes(raw);
+  remove(raw.c_str());
+  struct Seed {
+    const char* name;
+    uint8_t how;
+    uint64_t rate;
+    uint16_t channels;
+    uint8_t code, level, flags;
+  };
+  const Seed SEEDS[] = {{"48k-mono", 3, 5, 1, 0, 0, 0},           {"1hz", 1, 1, 1, 5, 64, 0},
+                        {"most-hz", 1, 0xFFFFFFFF, 1, 0, 0, 1},  {"spread", 2, 61234, 2, 11, 200, 0},
+                        {"nan-rate", 0, 0x7FF8000000000001ull, 1, 0, 0, 0}, {"44k-stereo", 3, 4, 2, 5, 64, 2},
+                        {"wide", 3, 1, 1024, 0, 0, 0}};
+  for (const Seed& s : SEEDS) {
+    std::vector<uint8_t> in = {s.how};
+    for (int i = 0; i < 8; i++) in.push_back((uint8_t)(s.rate >> (8 * i)));
+    in.insert(in.end(), {(uint8_t)s.channels, (uint8_t)(s.channels >> 8), s.code, s.level, s.flags});
+    if (s.flags & 2)
+      for (int i = 0; i < 8; i++) in.push_back(i == 0 ? 200 : 0);
+    for (size_t at = 0; at + 4 * s.channels <= speech.size();) {
+      const size_t frames = std::min<size_t>(200, (speech.size() - at) / 4 / s.channels);
+      in.push_back((uint8_t)frames);
+      in.insert(in.end(), speech.begin() + (long)at, speech.begin() + (long)(at + frames * 4 * s.channels));
+      at += frames * 4 * s.channels;
+    }
+    seed("maker", s.name, in);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,5 +188,6 @@ int main(int argc, char** argv) {
   resource_seeds(argv[2]);
   voice_mark_seeds();
   make_input_seeds();
+  maker_seeds();
   return 0;
 }

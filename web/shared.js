@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+// What the page's views share: the WebAssembly module (compiled once, whichever view starts a
+// worker first), the workers and worklets whose scripts the page holds inline, the one way of
+// writing numbers, lengths of time and clocks, downloads, and notices. Nothing here runs until
+// it is called: a page may import it without the views it does not have.
+
+export const $ = (id) => document.getElementById(id);
+
+let compiled = null;
+
+// The library's module, compiled once from the base64 text the page holds, for every worker.
+export function wasmModule() {
+  if (!compiled) {
+    const binary = atob($("quira-wasm").textContent.trim());
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+    compiled = WebAssembly.compile(bytes);
+  }
+  return compiled;
+}
+
+const urls = new Map();
+
+// A blob address for the script the page holds in the inert block of that id.
+function scriptUrl(id) {
+  if (!urls.has(id)) urls.set(id, URL.createObjectURL(new Blob([$(id).textContent], {type: "text/javascript"})));
+  return urls.get(id);
+}
+
+// A worker running the script of block id, handed the library's module to instantiate.
+export async function newWorker(id) {
+  const module = await wasmModule();
+  const worker = new Worker(scriptUrl(id));
+  worker.postMessage({op: "load", module});
+  return worker;
+}
+
+// Adds the worklet script of block id to an audio context.
+export async function addWorklet(context, id) {
+  try {
+    await context.audioWorklet.addModule(scriptUrl(id));
+  } catch (e) {
+    // A page opened from disk has no origin, and its blobs are foreign to its worklet.
+    await context.audioWorklet.addModule("data:text/javascript," + encodeURIComponent($(id).textContent));
+  }
+}
+
+// ---- Writing numbers and time ------------------------------------------------------------
+
+export const number = (n) => Number(n).toLocaleString("en");
+
+// A length of time: "4.2 s" below a minute, else "3 min 05 s".
+export function seconds(t) {
+  if (t < 59.95) return `${t.toFixed(1)} s`;
+  const s = Math.round(t);
+  return `${Math.floor(s / 60)} min ${String(s % 60).padStart(2, "0")} s`;
+}
+
+// A clock as the player's title writes it: "HH:MM:SS", whole seconds, hours widening past 99.
+export function clock(t) {
+  const s = Math.max(0, Math.floor(t));
+  const two = (n) => String(n).padStart(2, "0");
+  return `${two(Math.floor(s / 3600))}:${two(Math.floor(s / 60) % 60)}:${two(s % 60)}`;
+}
+
+// An effect's family as words: "swept delay" for "swept-delay".
+export const familyWords = (effect) => effect.family.replace("-", " ");
+
+// ---- Showing and saving --------------------------------------------------------------------
+
+// Shows text in a notice element, or hides it for none.
+export function notice(element, text) {
+  element.textContent = text || "";
+  element.hidden = !text;
+}
+
+// Hands blob to the browser as a download named name.
+export function download(blob, name) {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
