@@ -110,9 +110,24 @@ function finished(m) {
   }
   if (m.why) return refuse(`${what} could not be made into a message: ${m.error}.`);
   const source = maker.source;
-  notice(null);
+  notice(mendedText(what, source) || null);
   status(`${what}: ${seconds(source.seconds)} of voice (recorded at ${number(source.rate)} Hz). ` +
     "Choose its voice, listen to it, and save it.");
+}
+
+// What the maker mended, in the words of `quira make`'s warnings; "" when nothing was.
+function mendedText(what, source) {
+  const {notNumbers, clipped, declared} = source.mended;
+  const said = [];
+  if (declared !== null) {
+    said.push(`${what} declares ${seconds(declared / source.rate)} but holds ${seconds(source.frames / source.rate)}` +
+      " (it may have been cut short): the message is made from what it holds.");
+  }
+  if (notNumbers) {
+    said.push(`Made silent ${number(notNumbers)} ${notNumbers === 1 ? "sample that was not a number" : "samples that were not numbers"} (NaN).`);
+  }
+  if (clipped) said.push(`Clipped ${number(clipped)} ${clipped === 1 ? "sample" : "samples"} beyond full scale.`);
+  return said.join(" ");
 }
 
 // ---- Effects -------------------------------------------------------------------------------

@@ -28,6 +28,7 @@ const making = {
   rate: 0,
   channels: 0,
   frames: 0,        // sample frames fed
+  declared: -1,     // the frames a WAV file's header declares, when it holds fewer
   peak: 0,          // the loudest sample fed, full scale 1
   status: QUIRA_OK, // the first failure
   input: 0,         // module memory for FEED_FRAMES frames
@@ -49,7 +50,7 @@ function makersFree() {
 
 function makersStart(rate, channels) {
   makersFree();
-  Object.assign(making, {rate, channels, frames: 0, peak: 0, status: QUIRA_OK, finished: null});
+  Object.assign(making, {rate, channels, frames: 0, declared: -1, peak: 0, status: QUIRA_OK, finished: null});
   const status = Q._malloc(4);
   for (const kbps of MAKER_RATES) {
     making.makers[kbps] = Q._web_maker_new(rate, channels, kbps, status);
@@ -91,6 +92,10 @@ function makersFinish() {
     silent: !making.status && making.peak < SILENT_PEAK,
     peak: making.peak,
     voiceSamples: making.status ? 0 : Q._web_maker_voice_samples(m),
+    // What was mended on the way, said as `quira make` says it: both makers took the same samples.
+    notNumbers: m ? Q._web_maker_not_numbers(m) : 0,
+    clipped: m ? Q._web_maker_clipped(m) : 0,
+    declared: making.declared,
     sizes: making.status ? {} : Object.fromEntries(MAKER_RATES.map((k) => [k, Q._web_maker_size(making.makers[k])])),
   };
   postMessage(making.finished);
@@ -109,6 +114,8 @@ function makeFromWav(file) {
     return postMessage({op: "finished", status: QUIRA_ERR_TOO_LONG, error: statusText(QUIRA_ERR_TOO_LONG), frames, rate: format.rate});
   }
   makersStart(format.rate, format.channels);
+  // A header that promises more than the file holds (a copy cut short): made from what it holds.
+  if (format.frames > frames) making.declared = format.frames;
   const step = FEED_FRAMES * format.frameBytes;
   const end = format.dataAt + frames * format.frameBytes;
   let lastPost = Date.now();

@@ -33,7 +33,8 @@ const PREVIEW_AHEAD = 1.5;        // seconds of preview scheduled ahead of the o
 export const maker = {
   effects: [],
   busy: false,        // recording or making from a file
-  // What the makers hold once finished: {file (null for the microphone), seconds, sizes, rate, frames}
+  // What the makers hold once finished: {file (null for the microphone), seconds, sizes, rate, frames,
+  // mended: {notNumbers, clipped, declared (frames a cut-short WAV file declares, or null)}}
   source: null,
   recording: null,    // {frames, rate, channels, peak, stopping, ...} while the microphone records
 };
@@ -120,9 +121,11 @@ function finished(m, file) {
     observe("making", {refused: why});
     return tell({what: "finished", file, why, error: m.error});
   }
-  maker.source = {file, seconds: m.voiceSamples / QUIRA_SAMPLE_RATE, sizes: m.sizes, rate: m.rate, frames: m.frames};
+  // What was mended: samples made silent or clipped, and a header that promised more.
+  const mended = {notNumbers: m.notNumbers || 0, clipped: m.clipped || 0, declared: m.declared >= 0 ? m.declared : null};
+  maker.source = {file, seconds: m.voiceSamples / QUIRA_SAMPLE_RATE, sizes: m.sizes, rate: m.rate, frames: m.frames, mended};
   observe("making", {finished: {what: file ? file.name : "microphone", rate: m.rate, frames: m.frames,
-                                voiceSamples: m.voiceSamples, peak: m.peak}});
+                                voiceSamples: m.voiceSamples, peak: m.peak, ...mended}});
   tell({what: "finished", file});
 }
 

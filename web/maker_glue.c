@@ -31,6 +31,10 @@ EMSCRIPTEN_KEEPALIVE double web_maker_size(QuiraMaker* maker) { return (double)q
 EMSCRIPTEN_KEEPALIVE double web_maker_voice_samples(QuiraMaker* maker) {
   return (double)quira_maker_voice_samples(maker);
 }
+/* What the maker mended, as `quira make` warns of it: samples that were not numbers, made
+ * silent, and samples beyond full scale, clipped. */
+EMSCRIPTEN_KEEPALIVE double web_maker_not_numbers(QuiraMaker* maker) { return (double)quira_maker_not_numbers(maker); }
+EMSCRIPTEN_KEEPALIVE double web_maker_clipped(QuiraMaker* maker) { return (double)quira_maker_clipped(maker); }
 EMSCRIPTEN_KEEPALIVE void web_maker_free(QuiraMaker* maker) { quira_maker_free(maker); }
 
 /* The effect a carrier is read with: header byte 10 and byte 11 (127 - level). */

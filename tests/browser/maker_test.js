@@ -10,13 +10,13 @@
 // PAGE is the built quira.html, opened from file:// with #test, which makes the view keep what
 // its previews hand Web Audio (window.quiraMaking). The recordings are made here from espeak-ng
 // and the spoken prompts of alsa-utils with sox; OUT_DIR receives them, the carriers and the
-// screenshots (recording.png, making.png). Prints one line per case with what it measured and
+// screenshots (recording.png, making.png, mended.png). Prints one line per case with what it measured and
 // the count of passes and failures; exits 1 on any failure.
 "use strict";
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
-const {execFileSync} = require("node:child_process");
+const {execFileSync, spawnSync} = require("node:child_process");
 const {SLOW, check, launch, newContext, openPage: openAt, finish, wavSamples} = require("./harness");
 
 const [pagePath, quira, out] = process.argv.slice(2);
@@ -225,6 +225,21 @@ function recordings() {
   };
   hostile("long.wav", 1, 13 * 3600 * 16000 * 2);
   hostile("crowd.wav", 65535, 65535 * 2 * 16000);
+  // Recordings the maker mends: the speech as floats with NaN, infinities and samples past full
+  // scale written over some of it, and the 16-bit speech whose header declares ten times what
+  // the file holds (a copy cut short).
+  run("sox", file("espeak.wav"), "-e", "floating-point", "-b", "32", file("nan.wav"));
+  const floats = fs.readFileSync(file("nan.wav"));
+  const data = floats.indexOf("data") + 8;
+  for (let i = 0; i < 3200; i++) floats.writeFloatLE(NaN, data + 4 * (4000 + 3 * i));
+  for (let i = 0; i < 60; i++) floats.writeFloatLE(i % 2 ? Infinity : -Infinity, data + 4 * (20000 + 5 * i));
+  for (let i = 0; i < 60; i++) floats.writeFloatLE(i % 2 ? 3.5 : -1e10, data + 4 * (30000 + 7 * i));
+  fs.writeFileSync(file("nan.wav"), floats);
+  const cut = fs.readFileSync(file("16k-mono.wav"));
+  const at = cut.indexOf("data") + 4;
+  cut.writeUInt32LE(cut.readUInt32LE(at) * 10, at);
+  cut.writeUInt32LE(at + 4 - 8 + cut.readUInt32LE(at), 4);
+  fs.writeFileSync(file("cut.wav"), cut);
 }
 
 // ---- Cases --------------------------------------------------------------------------------
@@ -346,6 +361,34 @@ const refusals = (context) => check("no message from an undecodable file, silenc
   return "\n       " + said.join("\n       ");
 });
 
+// What the maker mends it says, as quira make warns of it: samples that were not numbers made
+// silent, samples beyond full scale clipped (the same counts as the tool's), and a file that holds
+// less than its header declares. The message is still made, the tool's own.
+const mended = (context) => check("mended recordings: what was made silent, clipped or missing is said, as quira make says it", async () => {
+  const page = await openPage(context);
+  const said = [];
+  for (const name of ["nan.wav", "cut.wav"]) {
+    const notice = await pickRecording(page, file(name));
+    assert.ok(!(await page.isDisabled("#maker-make")), `${name}: a message to save`);
+    const warned = spawnSync(quira, ["make", "--force", file(name), "-o", file(`warned-${name}.exe`)]).stderr.toString();
+    const counts = (text, what) => (text.match(new RegExp(`(\\d[\\d,]*) samples? (?:that (?:was|were) )?${what}`)) || [])[1];
+    if (name === "nan.wav") {
+      assert.equal(counts(notice, "not"), "3,200", `the page: ${notice}`);
+      assert.match(warned, /made silent 3200 samples that were not numbers \(NaN\)/);
+      assert.equal(counts(notice, "beyond").replace(/,/g, ""), counts(warned, "beyond"), `page: ${notice}; tool: ${warned}`);
+    } else {
+      assert.match(notice, /^“cut\.wav” declares 1 min 18 s but holds 7\.8 s \(it may have been cut short\): the message is made from what it holds\.$/);
+      const made = (await events(page)).filter((e) => e.finished).pop().finished;
+      assert.equal(made.declared, made.frames * 10, "the frames declared, ten times those held");
+    }
+    const saved = await save(page, {code: 0, level: 0, kbps: 32}, `mended-${name.replace(".wav", "")}.exe`);
+    said.push(`${name}: “${notice}” ${sameAsTool(saved, file(name), {code: 0, level: 0, kbps: 32}, `mended-${name}`)}`);
+    if (name === "nan.wav") await page.screenshot({path: file("mended.png"), fullPage: true});
+  }
+  await page.close();
+  return "\n       " + said.join("\n       ");
+});
+
 // Browsers without MediaStreamTrackProcessor record through a Web Audio worklet. Its timing
 // follows the machine's load, so this asks only for a message of the seconds recorded.
 const recordedByWorklet = (context) => check("recorded through Web Audio where the track cannot be read", async () => {
@@ -386,8 +429,8 @@ async function main() {
   await contexts[2].addInitScript(() => { delete window.MediaStreamTrackProcessor; });
   // The recording first, alone: the machine's load makes a capture run late.
   await recorded(contexts[0]);
-  await Promise.all([picked(contexts[0]), compressed(contexts[0]), refusals(contexts[0]), refusedMicrophone(contexts[1]),
-    recordedByWorklet(contexts[2])]);
+  await Promise.all([picked(contexts[0]), compressed(contexts[0]), refusals(contexts[0]), mended(contexts[0]),
+    refusedMicrophone(contexts[1]), recordedByWorklet(contexts[2])]);
   await browser.close();
   await refusing.close();
   await finish();
