@@ -68,6 +68,11 @@ int carrier_effect(const QuiraCarrier* carrier, const QuiraEffectChoice* choice,
 
 // Reads the header and the length; a carrier shorter than the player is refused.
 static int carrier_finish_open(QuiraCarrier* c, QuiraCarrier** out) {
+  int web = c->wrap == WRAP_NONE ? web_message_detect(c) : 0;
+  if (web < 0) {
+    quira_carrier_close(c);
+    return web == -2 ? QUIRA_ERR_DAMAGED : QUIRA_ERR_READ;
+  }
   if (c->source.size < PAYLOAD_OFFSET) {
     quira_carrier_close(c);
     return QUIRA_ERR_NOT_CARRIER;
@@ -126,6 +131,18 @@ int quira_carrier_open_source(const QuiraSource* source, QuiraCarrier** carrier)
   QuiraCarrier* c = carrier_new();
   if (!c) return QUIRA_ERR_MEMORY;
   c->source = *source;
+  return carrier_finish_open(c, carrier);
+}
+
+int quira_carrier_open_payload(const QuiraSource* payload, const uint8_t* player_sha256,
+                               QuiraCarrier** carrier) {
+  if (!payload || !payload->read_at || payload->size < 0 || !carrier) return QUIRA_ERR_ARGUMENT;
+  *carrier = nullptr;
+  QuiraCarrier* c = carrier_new();
+  if (!c) return QUIRA_ERR_MEMORY;
+  uint8_t own[32];
+  if (!player_sha256) player_own_sha256(own);
+  carrier_wrap_payload(c, payload, WRAP_PAYLOAD, 0, payload->size, player_sha256 ? player_sha256 : own);
   return carrier_finish_open(c, carrier);
 }
 

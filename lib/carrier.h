@@ -9,13 +9,38 @@
 #include "payload/payload.h"
 #include "quira/quira.h"
 
+enum CarrierWrap {
+  WRAP_NONE = 0,     // the bytes are the carrier's
+  WRAP_PAYLOAD = 1,  // the bytes are a bare payload
+  WRAP_BASE64 = 2    // the bytes are a web message, the payload base64 inside it
+};
+
 struct QuiraCarrier {
-  QuiraSource source;
+  QuiraSource source;       // the carrier's bytes, offset 0 the front part's first
   int fd;                   // a file opened by path, else -1
   const uint8_t* memory;    // a carrier in memory, else null
   PayloadInfo info;
   int32_t header_bytes_read;
+  // A carrier that stands for another: `inner` reads what was opened (the page or the payload),
+  // and `source` presents the carrier it came from, the front part known by its digest only.
+  int32_t wrap;             // CarrierWrap
+  QuiraSource inner;
+  int64_t text_at;          // WRAP_BASE64: the first base64 character's offset in inner
+  uint8_t front_sha256[32];
 };
+
+// The SHA-256 of the player this library puts in front of carriers; whether a digest is that of
+// a player built by this project (this one or an earlier release's).
+void player_own_sha256(uint8_t digest[32]);
+int player_digest_known(const uint8_t digest[32]);
+
+// Recognises a web message in c->source and, when it is one, makes c read the carrier it holds.
+// Returns 1 when it did, 0 for anything else, -1 on a read error, -2 for a web message whose
+// base64 is damaged (checked whole once, so that no read of it fails later).
+int web_message_detect(QuiraCarrier* c);
+// Makes c read payload as the carrier it came from, whose front part had the digest front.
+void carrier_wrap_payload(QuiraCarrier* c, const QuiraSource* payload, int32_t wrap, int64_t text_at,
+                          int64_t payload_bytes, const uint8_t front[32]);
 
 // Reads up to n bytes at offset; returns how many (0 past the end, or for a negative offset),
 // never more than n, -1 on a read error.

@@ -8,8 +8,10 @@
 #include "lib/sha256.h"
 #include "payload/voice_mark.h"
 
+#ifndef QUIRA_PLAYER_SHA256
 extern "C" const uint8_t player_image_begin[];
 extern "C" const uint8_t player_image_end[];
+#endif
 
 // SHA-256 of the players of earlier releases, so that carriers made by them are still recognised
 // after the embedded player changes. When a release ships, add the digest that
@@ -39,9 +41,43 @@ const char* quira_format_name(int format) {
 int quira_format_kbps(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
 int quira_format_rate(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
 
+#ifdef QUIRA_PLAYER_SHA256
+// A build that only reads and plays (the web message's page) holds the player's digest, given by
+// the build as 64 hex digits, rather than its 160 KB.
+const uint8_t* quira_player_image(size_t* size) {
+  if (size) *size = 0;
+  return nullptr;
+}
+
+void player_own_sha256(uint8_t digest[32]) {
+  static const char HEX[] = QUIRA_PLAYER_SHA256;
+  static_assert(sizeof HEX == 65, "QUIRA_PLAYER_SHA256 is 64 hex digits");
+  auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (int i = 0; i < 32; i++) digest[i] = (uint8_t)(nibble(HEX[2 * i]) << 4 | nibble(HEX[2 * i + 1]));
+}
+#else
 const uint8_t* quira_player_image(size_t* size) {
   if (size) *size = (size_t)(player_image_end - player_image_begin);
   return player_image_begin;
+}
+
+void player_own_sha256(uint8_t digest[32]) {
+  size_t image_size = 0;
+  const uint8_t* image = quira_player_image(&image_size);
+  Sha256 sha;
+  sha256_init(&sha);
+  sha256_update(&sha, image, image_size);
+  sha256_digest(&sha, digest);
+}
+#endif
+
+int player_digest_known(const uint8_t digest[32]) {
+  uint8_t own[32];
+  player_own_sha256(own);
+  if (memcmp(own, digest, 32) == 0) return 1;
+  for (const auto& known : KNOWN_PLAYER_SHA256)
+    if (memcmp(known, digest, 32) == 0) return 1;
+  return 0;
 }
 
 // Hashes the front part and says whether it is one of our players. A front part of zero bytes
@@ -59,26 +95,23 @@ static int carrier_player(QuiraCarrier* c, uint8_t digest[32]) {
     if (got < (int64_t)sizeof chunk) break;
   }
   sha256_digest(&sha, digest);
-  if (!nonzero) return 0;
-
-  size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
-  uint8_t own[32];
-  sha256_init(&sha);
-  sha256_update(&sha, image, image_size);
-  sha256_digest(&sha, own);
-  if (memcmp(own, digest, 32) == 0) return 1;
-  for (const auto& known : KNOWN_PLAYER_SHA256)
-    if (memcmp(known, digest, 32) == 0) return 1;
-  return 0;
+  return nonzero ? player_digest_known(digest) : 0;
 }
 
 int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
   if (!carrier || !facts) return QUIRA_ERR_ARGUMENT;
   memset(facts, 0, sizeof *facts);
   const PayloadInfo& info = carrier->info;
-  int ours = carrier_player(carrier, facts->player_sha256);
-  if (ours < 0) return QUIRA_ERR_READ;
+  // A web message or a bare payload knows its front part by the digest it came with.
+  int ours = 0;
+  if (carrier->wrap != WRAP_NONE) {
+    memcpy(facts->player_sha256, carrier->front_sha256, 32);
+    ours = player_digest_known(carrier->front_sha256);
+    facts->web_message = carrier->wrap == WRAP_BASE64;
+  } else {
+    ours = carrier_player(carrier, facts->player_sha256);
+    if (ours < 0) return QUIRA_ERR_READ;
+  }
   facts->player_ours = ours;
   facts->payload_bytes = info.payload_bytes;
   memcpy(facts->header, info.header.bytes, QUIRA_HEADER_BYTES);

@@ -30,6 +30,7 @@ static const char* const STATUS_TEXT[] = {
     "the MPEG encoder failed",
     "the MPEG decoder cannot be set up",
     "the recording is too short to give one sample at 16 kHz",
+    "a damaged web message: its payload is not whole base64",
 };
 
 const char* quira_status_text(int status) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the web page's browser test: Debian's chromium, and playwright-core from npm, which
+# Sets up the web page's browser test: Debian's chromium, the fonts its screenshots need to show
+# Japanese, Chinese and Arabic in real glyphs, and playwright-core from npm, which
 # drives that chromium and downloads no browser of its own, installed from tests/browser's
 # package.json and lock file into build/browser-test/node_modules (shared by every build tree).
 #   scripts/setup-browser.sh
@@ -10,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 missing=()
-for p in chromium fonts-dejavu-core; do
+for p in chromium fonts-dejavu-core fonts-noto-cjk fonts-noto-ui-core; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 # npm comes with some node builds; Debian ships it apart.

@@ -22,13 +22,14 @@ esac
 packages=(
   build-essential cmake ninja-build pkgconf                   # building
   scdoc dpkg-dev file man-db                                  # the manual page; the Debian package
-  libsndfile1-dev                                             # quira make: read (libsoxr, LAME: pinned builds)
+  libsndfile1-dev                                             # quira make: read; export: FLAC, Vorbis, Opus
   ca-certificates patch bzip2 xz-utils                        # the pinned libraries' sources: download, unpack
   g++-mingw-w64-i686 g++-mingw-w64-x86-64                     # the Windows builds
   libasound2-dev                                              # the sound device of quira play
   libgtest-dev python3                                        # tests (python3: the art script's check)
   clang libclang-rt-dev                                       # the fuzzers (libFuzzer; scripts/fuzz.sh)
   espeak-ng sox lame alsa-utils mpg123                        # speech, its encoding, a peer decoder
+  opus-tools                                                  # a peer decoder of the Opus export
   emscripten                                                  # the web page's WebAssembly
 )
 

@@ -87,7 +87,7 @@ void expect_reads_in_payload(const FarSource& s, size_t from) {
 // The header promises a sentence for every status; the most negative one was negated past
 // INT_MAX and indexed the table with it.
 TEST(LibraryEdges, EveryStatusHasASentence) {
-  for (int status : {INT_MIN, INT_MIN + 1, -QUIRA_ERR_TOO_SHORT - 1, INT_MAX, QUIRA_ERR_TOO_SHORT + 1})
+  for (int status : {INT_MIN, INT_MIN + 1, -QUIRA_ERR_DAMAGED - 1, INT_MAX, QUIRA_ERR_DAMAGED + 1})
     EXPECT_STREQ(quira_status_text(status), "unknown error") << status;
   EXPECT_STREQ(quira_status_text(-QUIRA_ERR_MEMORY), "out of memory");
   EXPECT_STREQ(quira_status_text(QUIRA_OK), "success");

@@ -41,16 +41,12 @@ Carrier::Carrier(const std::string& path) : path_(path) {
   else if (S_ISBLK(st.st_mode)) refusal = "a block device, not a regular file";
   else if (!S_ISREG(st.st_mode)) refusal = "not a regular file";
   // A constructor that throws runs no destructor: the file is closed here.
-  if (refusal || st.st_size < QUIRA_PAYLOAD_OFFSET) {
+  if (refusal) {
     close(fd_);
     fd_ = -1;
+    fail(path, refusal);
   }
-  if (refusal) fail(path, refusal);
-  if (st.st_size < QUIRA_PAYLOAD_OFFSET)
-    fail(path,
-         "not a carrier (" + std::to_string(st.st_size) + " bytes, shorter than the " +
-             std::to_string(QUIRA_PAYLOAD_OFFSET) + "-byte player)",
-         EXIT_NOT_CARRIER);
+  // The library reads a carrier, or a web message as the carrier it holds.
   QuiraSource source = {&fd_, fd_read_at, (int64_t)st.st_size};
   int status = quira_carrier_open_source(&source, &carrier_);
   if (status == QUIRA_OK) status = quira_carrier_header(carrier_, &facts_);
@@ -60,6 +56,11 @@ Carrier::Carrier(const std::string& path) : path_(path) {
     close(fd_);
     fd_ = -1;
   }
+  if (status == QUIRA_ERR_NOT_CARRIER)
+    fail(path,
+         "not a carrier (" + std::to_string(st.st_size) + " bytes, shorter than the " +
+             std::to_string(QUIRA_PAYLOAD_OFFSET) + "-byte player)",
+         EXIT_NOT_CARRIER);
   check_status(path, status);
 }
 

@@ -28,8 +28,9 @@ const Command COMMANDS[] = {
      "make a carrier from a recording (WAV, FLAC, Ogg Vorbis...; '-' for stdin)"},
     {"info", command_info, "info FILE [--json]", "show a carrier's header, blocks, format and length"},
     {"export", command_export,
-     "export FILE -o OUT.wav [--as-played] [--dry | --effect CODE|NAME] [--level BYTE]",
-     "decode the message to a 16 kHz mono WAV file ('-o -' for stdout)"},
+     "export FILE -o OUT.wav|.flac|.ogg|.opus|.mp3|.html [--format FORMAT] [--as-played]\n"
+     "               [--dry | --effect CODE|NAME] [--level BYTE]",
+     "the message as heard: WAV, FLAC, Ogg Vorbis, Opus, MP3, or a web message ('-o -': stdout)"},
     {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
     {"repack", command_repack, "repack OLD.exe -o NEW.exe [--force]",
      "put this tool's player in front of a carrier's payload"},

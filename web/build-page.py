@@ -17,6 +17,7 @@ send or load anything from anywhere.
 import argparse
 import base64
 import hashlib
+import json
 import os
 import re
 import struct
@@ -92,7 +93,29 @@ def header_constants(header):
         sys.exit("build-page: the library's header names no constants")
     lines = ["// The library's constants, taken from its header when the page was built."]
     lines += [f"export const {name} = {value};" for name, value in sorted(found.items())]
+    # Each failure status by name (QUIRA_ERR_NOT_CARRIER: "not-carrier"), the name the page's
+    # catalogues give its words under.
+    names = {value: name[len("QUIRA_ERR_"):].lower().replace("_", "-")
+             for name, value in found.items() if name.startswith("QUIRA_ERR_")}
+    lines.append(f"export const QUIRA_STATUS_NAMES = {json.dumps(dict(sorted(names.items())))};")
     return "\n".join(lines) + "\n"
+
+
+CATALOGUES_MODULE = "catalogues.js"
+
+
+def catalogues(directory):
+    """The page's words in each of its languages (web/i18n/LANG.json), as a module exporting
+    them by language: the page's script holds them all, and asks nothing of anywhere."""
+    found = {}
+    for name in sorted(os.listdir(directory)):
+        if name.endswith(".json"):
+            with open(os.path.join(directory, name), encoding="utf-8") as f:
+                found[name[:-len(".json")]] = json.load(f)
+    if "en" not in found:
+        sys.exit(f"build-page: no English catalogue in {directory}")
+    return ("// The page's words in each of its languages, from web/i18n.\n"
+            f"export const CATALOGUES = {json.dumps(found, ensure_ascii=False, separators=(',', ':'))};\n")
 
 
 # ---- Bundling the ES modules -------------------------------------------------------------
@@ -216,7 +239,8 @@ def main():
     page = read(os.path.join(args.web, args.page))
     style = inert(read(f"{args.web}/page.css"), "page.css")
     loader = read(args.loader)
-    bundler = Bundler(args.web, {CONSTANTS_MODULE: header_constants(read(args.header))})
+    bundler = Bundler(args.web, {CONSTANTS_MODULE: header_constants(read(args.header)),
+                                 CATALOGUES_MODULE: catalogues(os.path.join(args.web, "i18n"))})
     with open(args.wasm, "rb") as f:
         wasm = base64.b64encode(f.read()).decode()
 

@@ -58,8 +58,6 @@ EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   return quira_carrier_open_source(&source, &CARRIER);
 }
 
-EMSCRIPTEN_KEEPALIVE const char* web_status_text(int status) { return quira_status_text(status); }
-
 /* Appends text as a JSON string (quotes and backslashes escaped, control characters dropped). */
 static size_t put_string(size_t at, const char* text) {
   if (at < TEXT_BYTES - 1) TEXT[at++] = '"';

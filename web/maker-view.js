@@ -2,23 +2,25 @@
 // The new-message view: Record or pick or drop a recording, choose a voice effect, its level and
 // the bit rate, listen back, and save the message made in the page (the same pipeline as `quira
 // make`). It shows the state maker.js keeps and calls its verbs; every sentence the new-message
-// part of the page writes is here.
+// part of the page writes is chosen here, by its key in the page's catalogues (i18n.js).
 import {QUIRA_PAYLOAD_OFFSET} from "./quira-h.js";
-import {$, clock, download, familyWords, notice as showNotice, number, seconds} from "./shared.js";
+import {say, sayAttribute, words} from "./i18n.js";
+import {$, clock, download, effectAbout, effectName, familyWords, notice as showNotice, seconds} from "./shared.js";
 import {
   listen, make, maker, pickRecording, previewStart, previewStop, record, startWorker, stopRecording,
 } from "./maker.js";
 import {observe} from "./testing.js";
 
-const notice = (text) => showNotice($("maker-notice"), text);
-const status = (text) => { $("maker-status").textContent = text; };
+const notice = (said) => showNotice($("maker-notice"), said);
+const status = (key, params) => say($("maker-status"), key, params);
 
-// How the view names the recording: the microphone's, or a file's.
-const named = (file) => file ? `“${file.name}”` : "The recording";
+// The sentence for the recording: the microphone's, or a file's, which names it.
+const about = (file, fileKey, recordingKey, params) => file
+  ? words(fileKey, {name: file.name, ...params}) : words(recordingKey, params);
 
-function refuse(text) {
-  notice(text);
-  status("");
+function refuse(said) {
+  notice(said);
+  status(null);
 }
 
 listen((m) => {
@@ -33,16 +35,16 @@ listen((m) => {
     case "begin":
       ready(false);
       notice(null);
-      status("");
+      status(null);
       break;
     case "reading":
-      status(`Reading ${named(m.file)}…`);
+      status("maker.reading", {name: m.file.name});
       break;
     case "decoding":
-      status(`Decoding ${named(m.file)}…`);
+      status("maker.decoding", {name: m.file.name});
       break;
     case "making":
-      status(`Making ${named(m.file)} into a message…`);
+      status("maker.making", {name: m.file.name});
       break;
     case "progress":
       progress(m.fraction);
@@ -52,13 +54,13 @@ listen((m) => {
       break;
     case "finishing":
       $("record-stop").disabled = true;
-      status("Finishing the recording…");
+      status("maker.finishing");
       break;
     case "finished":
       finished(m);
       break;
     case "full":
-      notice("The recording stopped at 12 hours, the longest message this page makes.");
+      notice(words("maker.stoppedAtLimit"));
       break;
     case "refused":
       refuse(refusal(m));
@@ -71,12 +73,12 @@ listen((m) => {
 
 function refusal(m) {
   switch (m.why) {
-    case "refused": return "The microphone was refused: allow this page to use it (in the address bar or the site's settings) and press Record again.";
-    case "none": return "There is no microphone to record from.";
-    case "unsupported": return "This browser does not let the page record sound; choose a recording instead.";
-    case "busy": return `The microphone could not be opened (${m.name}): it may be in use by another program.`;
-    case "undecodable": return `${named(m.file)} is not a recording this browser can decode: pick a WAV, FLAC, Ogg, MP3 or M4A file.`;
-    default: return `Something went wrong in the page: ${m.error}`;
+    case "refused": return words("maker.micRefused");
+    case "none": return words("maker.micMissing");
+    case "unsupported": return words("maker.micUnsupported");
+    case "busy": return words("maker.micBusy", {error: m.name});
+    case "undecodable": return words("maker.undecodable", {name: m.file.name});
+    default: return words("maker.pageFailed", {error: m.error});
   }
 }
 
@@ -95,39 +97,34 @@ function progress(fraction) {
 function ready(yes) {
   $("maker-voice").disabled = !yes;
   $("maker-save").disabled = !yes;
-  if (!yes) $("maker-made").textContent = "";
+  if (!yes) say($("maker-made"), null);
   sizeNote();
 }
 
 function finished(m) {
-  const what = named(m.file);
   ready(Boolean(maker.source));
-  if (m.why === "too-long") return refuse(`${what} is too long: this page makes messages of up to 12 hours of voice.`);
-  if (m.why === "no-sound") return refuse(`${what} holds no sound at all.`);
-  if (m.why === "silent") {
-    return refuse(`${what} is silent: there is no voice in it to send.` +
-      (m.file ? "" : " Check that the microphone is on and not muted, and record again."));
-  }
-  if (m.why) return refuse(`${what} could not be made into a message: ${m.error}.`);
+  if (m.why === "too-long") return refuse(about(m.file, "maker.tooLongFile", "maker.tooLongRecording"));
+  if (m.why === "no-sound") return refuse(about(m.file, "maker.noSoundFile", "maker.noSoundRecording"));
+  if (m.why === "silent") return refuse(about(m.file, "maker.silentFile", "maker.silentRecording"));
+  if (m.why) return refuse(about(m.file, "maker.refusedFile", "maker.refusedRecording", {error: m.error}));
   const source = maker.source;
-  notice(mendedText(what, source) || null);
-  status(`${what}: ${seconds(source.seconds)} of voice (recorded at ${number(source.rate)} Hz). ` +
-    "Choose its voice, listen to it, and save it.");
+  notice(mendedWords(m.file, source));
+  const held = about(m.file, "maker.heldFile", "maker.heldRecording",
+    {length: seconds(source.seconds), rate: source.rate});
+  status(held.key, held.params);
 }
 
-// What the maker mended, in the words of `quira make`'s warnings; "" when nothing was.
-function mendedText(what, source) {
+// What the maker mended, in the words of `quira make`'s warnings; null when nothing was.
+function mendedWords(file, source) {
   const {notNumbers, clipped, declared} = source.mended;
   const said = [];
-  if (declared !== null) {
-    said.push(`${what} declares ${seconds(declared / source.rate)} but holds ${seconds(source.frames / source.rate)}` +
-      " (it may have been cut short): the message is made from what it holds.");
+  if (declared !== null && file) {
+    said.push(words("maker.declaredFile", {name: file.name, declared: seconds(declared / source.rate),
+                                           held: seconds(source.frames / source.rate)}));
   }
-  if (notNumbers) {
-    said.push(`Made silent ${number(notNumbers)} ${notNumbers === 1 ? "sample that was not a number" : "samples that were not numbers"} (NaN).`);
-  }
-  if (clipped) said.push(`Clipped ${number(clipped)} ${clipped === 1 ? "sample" : "samples"} beyond full scale.`);
-  return said.join(" ");
+  if (notNumbers) said.push(words("maker.madeSilent", {count: notNumbers}));
+  if (clipped) said.push(words("maker.clipped", {count: clipped}));
+  return said.reduce((first, second) => (first ? words("list.sentences", {first, second}) : second), null);
 }
 
 // ---- Effects -------------------------------------------------------------------------------
@@ -137,19 +134,19 @@ function fillEffects() {
   select.replaceChildren();
   const none = document.createElement("option");
   none.value = "0";
-  none.textContent = "none: the voice as recorded";
+  say(none, "maker.effectNone");
   select.append(none);
   const families = new Map();
   for (const e of maker.effects) {
     if (!families.has(e.family)) {
       const group = document.createElement("optgroup");
-      group.label = familyWords(e);
+      sayAttribute(group, "label", familyWords(e).key);
       families.set(e.family, group);
       select.append(group);
     }
     const option = document.createElement("option");
     option.value = String(e.code);
-    option.textContent = `${e.name}: ${e.description}`;
+    say(option, "maker.effectOption", {name: effectName(e), about: effectAbout(e)});
     families.get(e.family).append(option);
   }
   select.value = "0";
@@ -167,10 +164,11 @@ function choiceChanged() {
   const e = maker.effects.find((x) => x.code === c.code);
   $("maker-level").disabled = !e;
   $("maker-level-value").textContent = e ? String(c.level) : "–";
-  $("maker-effect-about").textContent = e
-    ? `${e.name}, ${familyWords(e)}: ${e.description}. Level ${c.level} of 128` +
-      (c.level < 0 ? ", subtracted from the voice." : c.level === 0 ? ": the dry voice only." : ".")
-    : "The voice as it was recorded.";
+  if (!e) say($("maker-effect-about"), "maker.aboutNone");
+  else {
+    const key = c.level < 0 ? "maker.aboutEffectSubtracted" : c.level === 0 ? "maker.aboutEffectDry" : "maker.aboutEffect";
+    say($("maker-effect-about"), key, {name: effectName(e), family: familyWords(e), about: effectAbout(e), level: c.level});
+  }
   previewStop();
   sizeNote();
 }
@@ -178,12 +176,10 @@ function choiceChanged() {
 function sizeNote() {
   const source = maker.source;
   if (!source) {
-    $("maker-size").textContent = "";
+    say($("maker-size"), null);
     return;
   }
-  const size = source.sizes[choice().kbps];
-  $("maker-size").textContent = `The message will be ${number(size)} bytes: ${seconds(source.seconds)} of voice ` +
-    `behind the ${number(QUIRA_PAYLOAD_OFFSET)}-byte player.`;
+  say($("maker-size"), "maker.size", {count: source.sizes[choice().kbps], length: seconds(source.seconds), player: QUIRA_PAYLOAD_OFFSET});
 }
 
 $("maker-effect").addEventListener("change", choiceChanged);
@@ -212,7 +208,7 @@ function meter() {
   $("record-time").textContent = clock(rec.rate ? rec.frames / rec.rate : 0);
   const db = rec.peak > 0 ? 20 * Math.log10(rec.peak) : -100;
   $("record-level").value = Math.max(0, (db + 60) / 60);
-  $("record-level").setAttribute("aria-valuetext", `${Math.round(db)} dB`);
+  sayAttribute($("record-level"), "aria-valuetext", "maker.levelValue", {db: Math.round(db)});
   requestAnimationFrame(meter);
 }
 
@@ -246,14 +242,15 @@ view.addEventListener("drop", (event) => {
 
 const PREVIEW_BUTTONS = {dry: $("maker-listen"), effect: $("maker-preview")};
 
+const PREVIEW_LABELS = {dry: "maker.listen", effect: "maker.preview"};
+
 for (const [which, button] of Object.entries(PREVIEW_BUTTONS)) {
-  button.dataset.label = button.textContent;
   button.addEventListener("click", () => previewStart(which, choice()));
 }
 
 function showPreview(which, on) {
   const button = PREVIEW_BUTTONS[which];
-  button.textContent = on ? "Stop" : button.dataset.label;
+  say(button, on ? "maker.stop" : PREVIEW_LABELS[which]);
   button.setAttribute("aria-pressed", String(on));
 }
 
@@ -272,15 +269,15 @@ async function makeAndSave() {
   const c = choice();
   const name = fileName();
   $("maker-make").disabled = true;
-  $("maker-made").textContent = `Making ${name}…`;
+  say($("maker-made"), "maker.makingFile", {name});
   const blob = await make(c);
   $("maker-make").disabled = false;
   if (!blob) return;  // the worker failed, and said so
   download(blob, name);
   const e = maker.effects.find((x) => x.code === c.code);
-  $("maker-made").textContent = `Saved “${name}”: ${number(blob.size)} bytes, ${seconds(source.seconds)} of voice, ` +
-    `${e ? `${e.name} at level ${c.level}` : "no effect"}, ${c.kbps} kbit/s. Anyone on Windows can start it; ` +
-    "anyone else can open it on this page.";
+  const made = {name, count: blob.size, length: seconds(source.seconds), kbps: c.kbps};
+  if (e) say($("maker-made"), "maker.madeEffect", {...made, effect: effectName(e), level: c.level});
+  else say($("maker-made"), "maker.madeDry", made);
   observe("making", {made: {name, bytes: blob.size, ...c}});
 }
 

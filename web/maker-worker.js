@@ -12,7 +12,7 @@
 import {QUIRA_ERR_MEMORY, QUIRA_ERR_TOO_LONG, QUIRA_OK, QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {MAX_SECONDS} from "./limits.js";
 import {wavFormat, wavSamples} from "./sniff.js";
-import {jsonAt, loadLibrary, readSlice, serve, statusText as libraryStatusText} from "./worker-core.js";
+import {jsonAt, loadLibrary, readSlice, serve, statusWords} from "./worker-core.js";
 
 const MAKER_RATES = [32, 16];      // kbit/s: a maker for each
 const SILENT_PEAK = 1 / 1024;      // below -60 dBFS at its loudest, a recording holds no voice
@@ -21,7 +21,6 @@ const CARRIER_SLICE = 1 << 20;     // bytes read out of a maker at a time
 const PREVIEW_SAMPLES = QUIRA_SAMPLE_RATE;  // samples of a preview read at a time: a second
 
 let Q = null;                      // the module
-const statusText = (status) => libraryStatusText(Q, status);
 
 const making = {
   makers: {},       // kbps -> the maker's address
@@ -37,7 +36,7 @@ const making = {
 
 function makerStatus(status, what) {
   if (status && !making.status) making.status = status;
-  return making.status ? {op: what, status: making.status, error: statusText(making.status)} : null;
+  return making.status ? {op: what, status: making.status, error: statusWords(making.status)} : null;
 }
 
 function makersFree() {
@@ -86,7 +85,7 @@ function makersFinish() {
   making.finished = {
     op: "finished",
     status: making.status,
-    error: making.status ? statusText(making.status) : null,
+    error: making.status ? statusWords(making.status) : null,
     frames: making.frames,
     rate: making.rate,
     silent: !making.status && making.peak < SILENT_PEAK,
@@ -111,7 +110,7 @@ function makeFromWav(file) {
   const frames = Math.min(format.frames, Math.floor((file.size - format.dataAt) / format.frameBytes));
   postMessage({op: "wav-format", format: {rate: format.rate, channels: format.channels, frames}});
   if (frames / format.rate > MAX_SECONDS) {
-    return postMessage({op: "finished", status: QUIRA_ERR_TOO_LONG, error: statusText(QUIRA_ERR_TOO_LONG), frames, rate: format.rate});
+    return postMessage({op: "finished", status: QUIRA_ERR_TOO_LONG, error: statusWords(QUIRA_ERR_TOO_LONG), frames, rate: format.rate});
   }
   makersStart(format.rate, format.channels);
   // A header that promises more than the file holds (a copy cut short): made from what it holds.
@@ -166,7 +165,7 @@ serve({
   "maker-write"(m) {
     if (!making.status) makersWrite(m.samples);
     postMessage({op: "written", id: m.id, frames: making.frames, status: making.status,
-                 error: making.status ? statusText(making.status) : null});
+                 error: making.status ? statusWords(making.status) : null});
   },
   "maker-finish"() {
     makersFinish();
@@ -181,12 +180,12 @@ serve({
   "preview-open"(m) {
     if (!previewBuffer) previewBuffer = Q._malloc(PREVIEW_SAMPLES * 2);
     const status = Q._web_preview_open(making.makers[m.kbps], m.code, m.level);
-    postMessage({op: "preview-opened", id: m.id, status, error: status ? statusText(status) : null});
+    postMessage({op: "preview-opened", id: m.id, status, error: status ? statusWords(status) : null});
   },
   "preview-read"(m) {
     const got = Q._web_preview_read(previewBuffer, PREVIEW_SAMPLES);
     const samples = got > 0 ? Q.HEAP16.slice(previewBuffer >> 1, (previewBuffer >> 1) + got) : new Int16Array(0);
-    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusText(-got) : null}, [samples.buffer]);
+    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusWords(-got) : null}, [samples.buffer]);
   },
   "preview-close"() {
     Q._web_preview_close();

@@ -2,16 +2,16 @@
 // The player's view: the message picked or dropped, its title, buttons and keys, what it holds
 // (facts, warnings, notices), the preview of another effect, and the downloads. It shows the
 // state player.js keeps and calls its verbs; every sentence the player part of the page writes
-// is here.
+// is chosen here, by its key in the page's catalogues (i18n.js).
 import {
   QUIRA_BLOCK_BYTES, QUIRA_BUFFER_SAMPLES, QUIRA_ERR_NOT_CARRIER, QUIRA_ERR_READ, QUIRA_OK, QUIRA_SAMPLE_RATE,
 } from "./quira-h.js";
-import {$, clock, download, familyWords, notice as showNotice, number, seconds} from "./shared.js";
+import {number, onLanguage, say, sayAttribute, text, words} from "./i18n.js";
+import {$, clock, download, effectAbout, effectName, familyWords, notice as showNotice, seconds} from "./shared.js";
 import {choose, listen, open, play, player, save, stop, wake} from "./player.js";
 import {drawSoon, showLength, showPosition} from "./waveform.js";
 
-const notice = (text) => showNotice($("notice"), text);
-const PRESS_PLAY = "Press play to listen: this browser waits for a click before it plays sound.";
+const notice = (said) => showNotice($("notice"), said);
 
 const stem = () => (player.file ? player.file.name.replace(/\.[^.]*$/, "") : "message") || "message";
 
@@ -21,13 +21,13 @@ listen((m) => {
     case "opening":
       notice(null);
       $("player").hidden = true;
-      $("save-note").textContent = "";
+      say($("save-note"), null);
       break;
     case "press-play":
-      notice(PRESS_PLAY);
+      notice(words("sound.pressPlay"));
       break;
     case "no-sound":
-      notice("This browser offers no sound output to this page.");
+      notice(words("sound.none"));
       break;
     case "refused":
       refused(m.status, m.error);
@@ -35,7 +35,7 @@ listen((m) => {
     case "opened":
       show();
       if (!m.frames) {
-        notice(`“${file.name}” holds no Quira message: where a message begins there are no voice frames.`);
+        notice(words("open.noFrames", {name: file.name}));
         break;
       }
       for (const line of cutShort()) notice(line);
@@ -50,24 +50,24 @@ listen((m) => {
       showFacts();
       break;
     case "peaks":
-      $("wave-note").textContent = m.done ? "" : "Drawing the waveform…";
+      say($("wave-note"), m.done ? null : "player.drawing");
       drawSoon();
       break;
     case "saved":
       saved(m);
       break;
     case "failed":
-      if (m.saving) $("save-note").textContent = `Something went wrong: ${m.error}`;
-      else notice(`Something went wrong while playing: ${m.error}`);
+      if (m.saving) say($("save-note"), "save.failed", {error: m.error});
+      else notice(words("sound.failed", {error: m.error}));
       break;
   }
 });
 
 function refused(status, error) {
-  const name = `“${player.file.name}”`;
-  if (status === QUIRA_ERR_NOT_CARRIER) notice(`${name} is not a Quira voice message: it is shorter than the player every message begins with.`);
-  else if (status === QUIRA_ERR_READ) notice(`${name} could not be read. If it is still being downloaded, wait for it and open it again.`);
-  else notice(`${name} could not be opened: ${error}`);
+  const name = player.file.name;
+  if (status === QUIRA_ERR_NOT_CARRIER) notice(words("open.notCarrier", {name}));
+  else if (status === QUIRA_ERR_READ) notice(words("open.unreadable", {name}));
+  else notice(words("open.failed", {name, error}));
 }
 
 function showState(error) {
@@ -77,7 +77,7 @@ function showState(error) {
   const image = $("play-image");
   if (!image.dataset.idle) image.dataset.idle = image.src;
   image.src = player.playing ? image.dataset.playing : image.dataset.idle;
-  $("play").setAttribute("aria-label", player.playing ? "Playing" : "Play");
+  sayAttribute($("play"), "aria-label", player.playing ? "player.playing" : "player.play");
   if (error) notice(error);
   showPosition();
   drawSoon();
@@ -89,11 +89,10 @@ function cutShort() {
   const lines = [];
   const heldSamples = Math.max(0, header.blocks - 1) * QUIRA_BUFFER_SAMPLES;
   if (header.has_voice_mark && header.voice_samples > heldSamples) {
-    lines.push(`This message is cut short: the file holds ${seconds(heldSamples / QUIRA_SAMPLE_RATE)} of its ` +
-               `${seconds(header.voice_samples / QUIRA_SAMPLE_RATE)} of voice. What is there plays.`);
+    lines.push(words("open.cutShortVoice", {held: seconds(heldSamples / QUIRA_SAMPLE_RATE),
+                                            total: seconds(header.voice_samples / QUIRA_SAMPLE_RATE)}));
   } else if (header.last_block_bytes > 0 && header.last_block_bytes < QUIRA_BLOCK_BYTES) {
-    lines.push(`This message is cut short: the file ends inside its last block ` +
-               `(${header.last_block_bytes} of ${number(QUIRA_BLOCK_BYTES)} bytes). What is there plays.`);
+    lines.push(words("open.cutShortBlock", {bytes: header.last_block_bytes, blockBytes: QUIRA_BLOCK_BYTES}));
   }
   return lines;
 }
@@ -101,11 +100,11 @@ function cutShort() {
 // ---- Facts ---------------------------------------------------------------------------------
 
 function effectWords(code, level) {
-  if (code === 0) return "none: the voice as it was recorded";
+  if (code === 0) return words("effect.none");
   const e = player.effects.find((x) => x.code === code);
-  if (!e) return `code ${code}, which no player knows: the voice plays without effect`;
-  const how = level === 0 ? ": the dry voice only" : level < 0 ? ", subtracted from the voice" : "";
-  return `${e.name} (${familyWords(e)}: ${e.description}), at level ${level} of 128${how}`;
+  if (!e) return words("effect.unknown", {code});
+  const key = level === 0 ? "effect.atLevelDry" : level < 0 ? "effect.atLevelSubtracted" : "effect.atLevel";
+  return words(key, {name: effectName(e), family: familyWords(e), about: effectAbout(e), level});
 }
 
 function showFacts() {
@@ -115,57 +114,57 @@ function showFacts() {
   if (!h) return;
   const blockSeconds = QUIRA_BUFFER_SAMPLES / QUIRA_SAMPLE_RATE;
   const rows = [];
-  rows.push(["File", `${file.name}, ${number(file.size)} bytes`]);
-  rows.push(["Length", `${seconds(h.total_seconds)} (${clock(h.total_seconds)}), as the player shows it`]);
-  rows.push(["Voice", h.has_voice_mark
-    ? `${seconds(h.voice_samples / QUIRA_SAMPLE_RATE)} of voice, as marked when the message was made`
-    : "no voice mark (made by another program, or the mark was damaged)"]);
-  rows.push(["Effect", effectWords(h.effect_code, h.effect_level)]);
-  if (survey && survey.status === QUIRA_OK) {
-    rows.push(["Format", survey.format >= 0
-      ? `MPEG Layer III, ${survey.bitrate_kbps} kbit/s at ${survey.sample_rate / 1000} kHz` +
-        (survey.mixed_formats ? ", with blocks of other formats too" : "") +
-        (survey.sample_rate < QUIRA_SAMPLE_RATE ? " (played unresampled on a 16 kHz device: at double speed)" : "")
-      : "unknown: the first block holds no accepted frames"]);
-  } else {
-    rows.push(["Format", "working it out…"]);
+  rows.push(["facts.file", words("facts.fileValue", {name: file.name, count: file.size})]);
+  rows.push(["facts.length", words("facts.lengthValue", {length: seconds(h.total_seconds), clock: clock(h.total_seconds)})]);
+  rows.push(["facts.voice", h.has_voice_mark
+    ? words("facts.voiceMarked", {length: seconds(h.voice_samples / QUIRA_SAMPLE_RATE)})
+    : words("facts.voiceUnmarked")]);
+  rows.push(["facts.effect", effectWords(h.effect_code, h.effect_level)]);
+  const surveyed = survey && survey.status === QUIRA_OK;
+  let format = words("facts.formatPending");
+  if (surveyed && survey.format < 0) format = words("facts.formatUnknown");
+  else if (surveyed) {
+    format = words("facts.formatValue", {kbps: survey.bitrate_kbps, khz: survey.sample_rate / 1000});
+    if (survey.mixed_formats) format = words("facts.formatMixed", {format});
+    if (survey.sample_rate < QUIRA_SAMPLE_RATE) format = words("facts.formatDoubleSpeed", {format});
   }
-  let blockText = `${number(h.blocks)} blocks of ${blockSeconds} s`;
+  rows.push(["facts.format", format]);
+  let blocks = words("facts.blocksValue", {count: h.blocks, length: words("time.seconds", {n: blockSeconds})});
   if (h.last_block_bytes > 0 && h.last_block_bytes < QUIRA_BLOCK_BYTES) {
-    blockText += `, the last one short (${h.last_block_bytes} of ${number(QUIRA_BLOCK_BYTES)} bytes)`;
+    blocks = words("facts.blocksLastShort", {blocks, bytes: h.last_block_bytes, blockBytes: QUIRA_BLOCK_BYTES});
   }
-  if (survey && survey.status === QUIRA_OK) {
-    if (survey.failed_blocks === 0) blockText += "; every block decodes";
-    else {
-      const listed = survey.failed.map(String).join(", ") + (survey.failed_blocks > survey.failed.length ? ", …" : "");
-      blockText += `; ${number(survey.failed_blocks)} do not decode and play as silence (${listed})`;
-    }
+  if (surveyed && survey.failed_blocks === 0) blocks = words("facts.blocksAllDecode", {blocks});
+  else if (surveyed) {
+    // The list is written in the language shown: showFacts runs again when it changes.
+    const separator = text("list.separator");
+    const list = survey.failed.map(number).join(separator) + (survey.failed_blocks > survey.failed.length ? `${separator}…` : "");
+    blocks = words("facts.blocksFailed", {blocks, count: survey.failed_blocks, list});
   }
-  rows.push(["Blocks", blockText]);
-  rows.push(["Program part", h.player_ours
-    ? "a Quira player, built by the Quira project"
-    : "not a Quira player: see the warning above"]);
-  rows.push(["Its SHA-256", h.player_sha256]);
+  rows.push(["facts.blocks", blocks]);
+  rows.push(["facts.program", words(h.player_ours ? "facts.programOurs" : "facts.programForeign")]);
+  rows.push(["facts.sha256", null]);
   const list = $("facts");
   list.replaceChildren();
-  for (const [term, text] of rows) {
+  for (const [term, value] of rows) {
     const dt = document.createElement("dt");
-    dt.textContent = term;
+    say(dt, term);
     const dd = document.createElement("dd");
-    dd.textContent = text;
+    if (value) say(dd, value.key, value.params);
+    else {
+      // The digest, as it is in every language.
+      dd.textContent = h.player_sha256;
+      dd.translate = false;
+    }
     list.append(dt, dd);
   }
 }
+onLanguage(showFacts);
 
 function show() {
   const header = player.header;
   $("player").hidden = false;
   const warning = $("warning");
   warning.hidden = Boolean(header.player_ours);
-  warning.textContent = header.player_ours ? "" :
-    "Do not run this file: it was not made by Quira. Its program part is not the Quira player, " +
-    "so running it could do anything to your computer. Hearing the message here is safe: this " +
-    "page only reads it.";
   showLength();
   fillEffects();
   showFacts();
@@ -178,16 +177,16 @@ function fillEffects() {
   const header = player.header;
   const select = $("effect");
   select.replaceChildren();
-  const add = (value, text) => {
+  const add = (value, said) => {
     const option = document.createElement("option");
     option.value = value;
-    option.textContent = text;
+    say(option, said.key, said.params);
     select.append(option);
   };
   const own = player.effects.find((x) => x.code === header.effect_code);
-  add("own", `The message's own: ${own ? own.name : "none"}`);
-  add("0", "None: the voice as recorded");
-  for (const e of player.effects) add(String(e.code), `${e.name} (${familyWords(e)})`);
+  add("own", own ? words("preview.own", {name: effectName(own)}) : words("preview.ownNone"));
+  add("0", words("preview.none"));
+  for (const e of player.effects) add(String(e.code), words("preview.option", {name: effectName(e), family: familyWords(e)}));
   select.value = "own";
   $("level").value = String(header.effect_level);
   $("level-value").textContent = String(header.effect_level);
@@ -213,33 +212,35 @@ $("preview").addEventListener("submit", (event) => event.preventDefault());
 
 // ---- Saving --------------------------------------------------------------------------------
 
-function choiceWords() {
+// The sentence for a download saved as name, of count bytes.
+function savedWords(kind, name, count) {
   const choice = player.choice;
-  if (!choice) return "with its own effect";
+  if (kind !== "wav") return words("save.savedMp3", {name, count});
+  if (!choice) return words("save.savedOwn", {name, count});
   const e = player.effects.find((x) => x.code === choice.code);
   let level = (127 - choice.level_byte) & 255;
   if (level > 127) level -= 256;
-  return e ? `with ${e.name} at level ${level}` : "without effect";
+  return e ? words("save.savedEffect", {name, count, effect: effectName(e), level}) : words("save.savedDry", {name, count});
 }
 
 function saved(m) {
   if (m.error) {
-    $("save-note").textContent = m.error;
+    say($("save-note"), m.error.key, m.error.params);
     return;
   }
   const name = `${stem()}.${m.kind}`;
   download(m.blob, name);
-  const what = m.kind === "wav" ? `the message as heard, ${choiceWords()}` : "the plain MPEG frames";
-  $("save-note").textContent = `Saved “${name}”: ${what} (${number(m.blob.size)} bytes).` +
-    (m.skipped ? ` ${m.skipped} block(s) held no frames and were left out.` : "");
+  const done = savedWords(m.kind, name, m.blob.size);
+  if (m.skipped) say($("save-note"), "list.sentences", {first: done, second: words("save.skipped", {count: m.skipped})});
+  else say($("save-note"), done.key, done.params);
 }
 
 $("save-wav").addEventListener("click", () => {
-  $("save-note").textContent = "Preparing the WAV file…";
+  say($("save-note"), "save.preparingWav");
   save("wav");
 });
 $("save-mp3").addEventListener("click", () => {
-  $("save-note").textContent = "Preparing the MP3 file…";
+  say($("save-note"), "save.preparingMp3");
   save("mp3");
 });
 
@@ -247,7 +248,7 @@ $("save-mp3").addEventListener("click", () => {
 
 function playPressed() {
   if (!player.header || player.playing) return;
-  if ($("notice").textContent === PRESS_PLAY) notice(null);
+  if ($("notice").getAttribute("data-text") === "sound.pressPlay") notice(null);
   play();
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What the page's views share: the WebAssembly module (compiled once, whichever view starts a
 // worker first), the workers and worklets whose scripts the page holds inline, the one way of
-// writing numbers, lengths of time and clocks, downloads, and notices. Nothing here runs until
+// writing lengths of time, clocks and effects, downloads, and notices. Nothing here runs until
 // it is called: a page may import it without the views it does not have.
+import {fixed, padded, say, words} from "./i18n.js";
 
 export const $ = (id) => document.getElementById(id);
 
@@ -47,13 +48,11 @@ export async function addWorklet(context, id) {
 
 // ---- Writing numbers and time ------------------------------------------------------------
 
-export const number = (n) => Number(n).toLocaleString("en");
-
-// A length of time: "4.2 s" below a minute, else "3 min 05 s".
+// A length of time, as words: "4.2 s" below a minute, else "3 min 05 s" (in English).
 export function seconds(t) {
-  if (t < 59.95) return `${t.toFixed(1)} s`;
+  if (t < 59.95) return words("time.seconds", {n: fixed(t, 1)});
   const s = Math.round(t);
-  return `${Math.floor(s / 60)} min ${String(s % 60).padStart(2, "0")} s`;
+  return words("time.minutes", {m: Math.floor(s / 60), s: padded(s % 60, 2)});
 }
 
 // A clock as the player's title writes it: "HH:MM:SS", whole seconds, hours widening past 99.
@@ -63,15 +62,19 @@ export function clock(t) {
   return `${two(Math.floor(s / 3600))}:${two(Math.floor(s / 60) % 60)}:${two(s % 60)}`;
 }
 
-// An effect's family as words: "swept delay" for "swept-delay".
-export const familyWords = (effect) => effect.family.replace("-", " ");
+// An effect's name, family and sound as words: the library's are English identifiers and
+// sentences, the catalogues' are the reader's.
+export const effectName = (effect) => words(`effect.${effect.name}.name`);
+export const effectAbout = (effect) => words(`effect.${effect.name}.about`);
+export const familyWords = (effect) => words(`family.${effect.family}`);
 
 // ---- Showing and saving --------------------------------------------------------------------
 
-// Shows text in a notice element, or hides it for none.
-export function notice(element, text) {
-  element.textContent = text || "";
-  element.hidden = !text;
+// Shows the words (from words()) in a notice element, or hides it for none.
+export function notice(element, said) {
+  if (said) say(element, said.key, said.params);
+  else say(element, null);
+  element.hidden = !said;
 }
 
 // Hands blob to the browser as a download named name.

@@ -3,6 +3,7 @@
 // to come, and a line where the player stands; a slider for the keyboard and screen readers. A
 // click plays from where it falls; the arrow keys, Page Up/Down and Home move.
 import {QUIRA_BUFFER_SAMPLES, QUIRA_SAMPLE_RATE} from "./quira-h.js";
+import {sayAttribute} from "./i18n.js";
 import {$, clock} from "./shared.js";
 import {BINS, player, position, seek} from "./player.js";
 
@@ -89,7 +90,7 @@ export function showPosition() {
   if (canvas.getAttribute("aria-valuenow") !== String(block)) {
     canvas.setAttribute("aria-valuenow", String(block));
     const at = Math.floor((block * QUIRA_BUFFER_SAMPLES) / QUIRA_SAMPLE_RATE + 0.5);
-    canvas.setAttribute("aria-valuetext", `${clock(at)} of ${clock(player.header.total_seconds)}`);
+    sayAttribute(canvas, "aria-valuetext", "player.positionValue", {elapsed: clock(at), total: clock(player.header.total_seconds)});
   }
 }
 

@@ -3,6 +3,7 @@
 // compiled (emscripten's loader, QuiraModule, stands before the worker's script), text and JSON
 // out of its memory, a File read in slices, and the page's messages handled one at a time, in
 // order, each by the handler named by its op.
+import {QUIRA_PAYLOAD_OFFSET, QUIRA_STATUS_NAMES} from "./quira-h.js";
 
 // The library's module for this worker. hooks.readAt, when given, is what the library reads a
 // carrier through (glue.c's web_file_read).
@@ -17,8 +18,12 @@ export async function loadLibrary(compiled, hooks) {
 
 export const textAt = (Q, pointer) => Q.UTF8ToString(pointer);
 export const jsonAt = (Q, pointer) => JSON.parse(Q.UTF8ToString(pointer));
-// The library's sentence for a status.
-export const statusText = (Q, status) => Q.UTF8ToString(Q._web_status_text(status));
+// What the page says of a status: the key of its words in the page's catalogues, which the page
+// writes in its reader's language (the library's own sentences are English).
+export const statusWords = (status) => ({
+  key: `status.${QUIRA_STATUS_NAMES[Math.abs(status)] || "unknown"}`,
+  params: {bytes: QUIRA_PAYLOAD_OFFSET},
+});
 
 const fileReader = new FileReaderSync();
 

@@ -8,7 +8,7 @@
 import {
   QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK, QUIRA_SAMPLE_RATE,
 } from "./quira-h.js";
-import {SlicedFile, jsonAt, loadLibrary, serve, statusText as libraryStatusText, textAt} from "./worker-core.js";
+import {SlicedFile, jsonAt, loadLibrary, serve, statusWords, textAt} from "./worker-core.js";
 
 const SLICE_BYTES = 1 << 18;  // read from the file this much at a time
 
@@ -29,7 +29,6 @@ async function load(module) {
 
 const text = (pointer) => textAt(Q, pointer);
 const json = (pointer) => jsonAt(Q, pointer);
-const statusText = (status) => libraryStatusText(Q, status);
 
 // A choice of effect: null for the header's, else {code, level_byte}.
 const choiceArgs = (choice) => choice ? [0, choice.code, choice.level_byte] : [1, 0, 0];
@@ -82,7 +81,7 @@ function refill() {
   output.postMessage({op: "end", gen});
   handed.push({position: 0, title: libraryTitle()});
   ended = true;
-  if (got < 0) postMessage({op: "state", gen, playing, error: statusText(-got)});
+  if (got < 0) postMessage({op: "state", gen, playing, error: statusWords(-got)});
 }
 
 function fill() {
@@ -92,7 +91,7 @@ function fill() {
 function start() {
   if (playing) return;
   const status = Q._web_player_start();
-  if (status !== QUIRA_OK) return state({error: statusText(status)});
+  if (status !== QUIRA_OK) return state({error: statusWords(status)});
   gen++;
   playing = true;
   ended = false;
@@ -143,7 +142,7 @@ function onOutput(m) {
 function peaks(choice, bins, blocks, pass) {
   let status = Q._web_player_new(...choiceArgs(choice));
   if (status === QUIRA_OK) status = Q._web_player_start();
-  if (status !== QUIRA_OK) return postMessage({op: "peaks", pass, error: statusText(status)});
+  if (status !== QUIRA_OK) return postMessage({op: "peaks", pass, error: statusWords(status)});
   const total = Math.max(1, blocks * QUIRA_BUFFER_SAMPLES);
   const data = new Float32Array(bins);
   let sent = 0;
@@ -179,9 +178,9 @@ function wav(choice, blocks) {
   const header = Q._malloc(44);
   const room = Q._web_wav_header(blocks * QUIRA_BUFFER_SAMPLES + 6 * QUIRA_SAMPLE_RATE, header);
   Q._free(header);
-  if (!room) return postMessage({op: "wav", error: "The message is too long for a WAV file (4 GB at most)."});
+  if (!room) return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
   const status = Q._web_heard_open(...choiceArgs(choice));
-  if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusText(status)});
+  if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusWords(status)});
   const parts = [];
   let count = 0;
   const chunk = 1 << 16;
@@ -191,7 +190,7 @@ function wav(choice, blocks) {
     if (got < 0) {
       Q._free(buffer);
       Q._web_heard_close();
-      return postMessage({op: "wav", error: statusText(-got)});
+      return postMessage({op: "wav", error: statusWords(-got)});
     }
     if (got === 0) break;
     parts.push(Q.HEAPU8.slice(buffer, buffer + got * 2));
@@ -203,7 +202,7 @@ function wav(choice, blocks) {
   const fits = Q._web_wav_header(count, at);
   const head = Q.HEAPU8.slice(at, at + 44);
   Q._free(at);
-  if (!fits) return postMessage({op: "wav", error: "The message is too long for a WAV file."});
+  if (!fits) return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
   const decoded = performance.now() - started;
   postMessage({op: "wav", decoded, blob: new Blob([head, ...parts], {type: "audio/wav"})});
 }
@@ -221,7 +220,7 @@ function mp3(blocks) {
     }
     parts.push(Q.HEAPU8.slice(frames, frames + got));
   }
-  if (parts.length === 0) return postMessage({op: "mp3", error: "No block holds frames to save."});
+  if (parts.length === 0) return postMessage({op: "mp3", error: {key: "save.noFrames"}});
   postMessage({op: "mp3", skipped, blob: new Blob(parts, {type: "audio/mpeg"})});
 }
 
@@ -235,7 +234,7 @@ const handlers = {
   open(m) {
     file = new SlicedFile(m.file, SLICE_BYTES);
     const status = Q._web_open(m.file.size);
-    if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusText(status)});
+    if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusWords(status)});
     const header = json(Q._web_header_json());
     // Whether a message begins here at all: one of the first blocks holds accepted frames.
     let holdsFrames = false;
@@ -243,7 +242,7 @@ const handlers = {
     postMessage({op: "opened", status: QUIRA_OK, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
     if (!m.player) return;
     const made = Q._web_player_new(1, 0, 0);
-    if (made !== QUIRA_OK) return state({error: statusText(made)});
+    if (made !== QUIRA_OK) return state({error: statusWords(made)});
     if (holdsFrames && m.play) start();
     else state();
   },
@@ -254,7 +253,7 @@ const handlers = {
   player(m) {
     if (playing) stop();
     const status = Q._web_player_new(...choiceArgs(m.choice));
-    if (status !== QUIRA_OK) return state({error: statusText(status)});
+    if (status !== QUIRA_OK) return state({error: statusWords(status)});
     if (m.block > 0) Q._web_player_seek(m.block);
     heldTitle = null;
     if (m.play) start();

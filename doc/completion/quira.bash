@@ -28,6 +28,10 @@ _quira() {
       COMPREPLY=($(compgen -W "32 16" -- "$cur"))
       return
       ;;
+    --format)
+      COMPREPLY=($(compgen -W "wav flac ogg opus mp3 html" -- "$cur"))
+      return
+      ;;
     -l | --level) return ;;
     -o | --output) return ;;  # a file name, completed by readline
   esac
@@ -36,7 +40,7 @@ _quira() {
   case $command in
     make) options="-o --output -e --effect -l --level -b --bitrate -f --force" ;;
     info) options="--json" ;;
-    export) options="-o --output --as-played --dry -e --effect -l --level" ;;
+    export) options="-o --output --format --as-played --dry -e --effect -l --level" ;;
     extract) options="-o --output" ;;
     repack) options="-o --output -f --force" ;;
     page) options="-o --output --open" ;;

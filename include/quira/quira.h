@@ -56,7 +56,8 @@ typedef enum QuiraStatus {
   QUIRA_ERR_RATE = 9,         /* maker: the sampling rate or channel count is refused */
   QUIRA_ERR_ENCODER = 10,     /* maker: the encoder failed or made frames a carrier cannot hold */
   QUIRA_ERR_DECODER = 11,     /* the MPEG decoder could not be set up */
-  QUIRA_ERR_TOO_SHORT = 12    /* maker: samples, but too few for one sample at 16 kHz */
+  QUIRA_ERR_TOO_SHORT = 12,   /* maker: samples, but too few for one sample at 16 kHz */
+  QUIRA_ERR_DAMAGED = 13      /* a web message whose payload text is not whole base64 */
 } QuiraStatus;
 
 /* A sentence for a status, never null. */
@@ -110,6 +111,7 @@ typedef struct QuiraHeaderFacts {
   int32_t total_seconds;      /* the length the player's title shows */
   int32_t player_ours;        /* the front part is a player built by this project */
   uint8_t player_sha256[32];  /* SHA-256 of the front part */
+  int32_t web_message;        /* read from a web message: the front part is known by its digest */
 } QuiraHeaderFacts;
 
 QUIRA_API int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts);
@@ -205,6 +207,54 @@ QUIRA_API void quira_heard_close(QuiraHeard* heard);
 /* A canonical 44-byte WAV header for samples 16-bit mono samples at 16,000 Hz. 0 when the data
  * would not fit a WAV file's 32-bit sizes. */
 QUIRA_API int quira_wav_header(int64_t samples, uint8_t header[44]);
+
+/* ---- The message as MP3 ------------------------------------------------------------------ */
+
+/* An MP3 encoder for 16 kHz mono samples (the message as heard, say): MPEG-2 Layer III, constant
+ * QUIRA_MP3_KBPS, by the LAME this library makes carriers with, so that every build gives the
+ * same bytes. The stream begins with an Info frame (a LAME tag) that tells decoders the encoder's
+ * delay and padding, so that they give back exactly the samples encoded: write what encode and
+ * finish give, then write quira_mp3_info_frame's bytes over the stream's first bytes. A build
+ * without the maker has no encoder: quira_mp3_new returns QUIRA_ERR_ENCODER. */
+enum { QUIRA_MP3_KBPS = 64 };
+typedef struct QuiraMp3 QuiraMp3;
+QUIRA_API int quira_mp3_new(QuiraMp3** mp3);
+/* Room the bytes of n samples may need. */
+#define QUIRA_MP3_BYTES_MAX(n) ((n) + (n) / 4 + 7200)
+/* Encodes n samples into out (capacity bytes); returns the bytes made, or a negative status. */
+QUIRA_API int32_t quira_mp3_encode(QuiraMp3* mp3, const int16_t* samples, int32_t n, uint8_t* out,
+                                   int32_t capacity);
+/* Ends the stream: the last frames into out (7,200 bytes are enough); returns their bytes. */
+QUIRA_API int32_t quira_mp3_finish(QuiraMp3* mp3, uint8_t* out, int32_t capacity);
+/* After finish: the Info frame to write over the first bytes, into out; returns its bytes. */
+QUIRA_API int32_t quira_mp3_info_frame(QuiraMp3* mp3, uint8_t* out, int32_t capacity);
+QUIRA_API void quira_mp3_free(QuiraMp3* mp3);
+
+/* ---- Web messages ---------------------------------------------------------------------- */
+
+/* A web message is one HTML page that plays one message: the player page with the payload (the
+ * 12-byte header and the blocks, byte for byte) inside it as one run of base64 (RFC 4648, padded,
+ * no line breaks), and, as the file's very end, a comment that says where it is:
+ *
+ *   <!-- quira-message at=000000000123456 bytes=000000000240012 player=<64 hex digits> -->\n
+ *
+ * at: the file offset of the base64's first character; bytes: the payload's length; player: the
+ * SHA-256 of the front part of the carrier the payload came from. The quira_carrier_open_* calls
+ * read a web message as that carrier: the payload at QUIRA_PAYLOAD_OFFSET, and the front part
+ * known by its digest (quira_carrier_header's player_sha256 and player_ours). Its bytes are the
+ * player in this library when the digest is that player's; read elsewhere, they are an error. */
+enum { QUIRA_WEB_TRAILER_CHARS = 136 };  /* the closing comment, its newline included */
+
+/* The closing comment of a web message whose base64 begins at offset at, into trailer
+ * (QUIRA_WEB_TRAILER_CHARS + 1 with the terminator). */
+QUIRA_API int quira_web_trailer(int64_t at, int64_t payload_bytes, const uint8_t player_sha256[32],
+                                char* trailer);
+
+/* Opens a bare payload (what stands behind the player in a carrier) read through payload, as the
+ * carrier it came from, whose front part had the digest player_sha256 (null: this library's
+ * player). */
+QUIRA_API int quira_carrier_open_payload(const QuiraSource* payload, const uint8_t* player_sha256,
+                                         QuiraCarrier** carrier);
 
 /* ---- Effects ---------------------------------------------------------------------------- */
 

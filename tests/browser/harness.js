@@ -41,9 +41,10 @@ function launch(args = []) {
     args: ["--autoplay-policy=no-user-gesture-required", "--no-sandbox", "--mute-audio", ...args]});
 }
 
-// A context whose requests are all kept.
-async function newContext(browser, viewport) {
-  const context = await browser.newContext({acceptDownloads: true, viewport});
+// A context whose requests are all kept, in English unless options (playwright's) name another
+// locale: the page speaks the browser's language, and the tests read its English sentences.
+async function newContext(browser, viewport, options = {}) {
+  const context = await browser.newContext({acceptDownloads: true, viewport, locale: "en-US", ...options});
   context.on("request", (r) => requests.push(r.url()));
   return context;
 }

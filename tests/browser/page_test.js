@@ -280,11 +280,11 @@ const refusals = (context) => check("not a carrier, a truncated carrier: one cle
   await page.close();
 });
 
-// The About section: reached from the footer's link, it names the licences, and its folded
+// The About section: reached from the link under the footer, it names the licences, and its folded
 // notices are LICENSE and THIRD-PARTY.md as they stand, the full licence texts among them.
 const about = (context) => check("about: the licences named, their notices and texts one click away", async () => {
   const page = await openPage(context);
-  await page.click("footer a[href='#about']");
+  await page.click("a[href='#about']");
   await page.waitForFunction(() => {
     const top = document.getElementById("about").getBoundingClientRect().top;
     return top >= 0 && top < innerHeight;
@@ -341,7 +341,7 @@ async function main() {
     await check("foreign: warns before anything", async () => {
       const warning = await pages.foreign.textContent("#warning");
       assert.ok(await pages.foreign.isVisible("#warning"), "warning shown");
-      assert.match(warning, /Do not run this file: it was not made by Quira/);
+      assert.match(warning, /Do not run this file\.\s*It was not made by Quira/);
       await pages.foreign.screenshot({path: path.join(out, "foreign.png"), fullPage: true});
     });
   }

@@ -109,6 +109,7 @@ int command_info(Args& args) {
   if (json) {
     printf("{\n");
     printf("  \"file\": %s,\n", json_string(path).c_str());
+    printf("  \"web_message\": %s,\n", info.web_message ? "true" : "false");
     printf("  \"payload_offset\": %d,\n", QUIRA_PAYLOAD_OFFSET);
     printf("  \"payload_bytes\": %lld,\n", (long long)info.payload_bytes);
     printf("  \"player\": \"%s\",\n", ours ? "ours" : "foreign");
@@ -142,12 +143,16 @@ int command_info(Args& args) {
   }
 
   printf("file          %s\n", path.c_str());
+  if (info.web_message)
+    printf("web message   the payload of a carrier, inside a page that plays it\n");
   printf("payload       %lld bytes at offset %d\n", (long long)(info.payload_bytes < 0 ? 0 : info.payload_bytes),
          QUIRA_PAYLOAD_OFFSET);
+  // A web message names the player its carrier had; it holds no program itself.
+  const char* had = info.web_message ? " (in the carrier it came from)" : "";
   if (ours)
-    printf("player        ours: a player built by this project\n");
+    printf("player        ours: a player built by this project%s\n", had);
   else
-    printf("player        foreign: not a player built by this project (sha256 %s)\n", front_sha256.c_str());
+    printf("player        foreign: not a player built by this project%s (sha256 %s)\n", had, front_sha256.c_str());
   printf("header        %s%s\n", hex(info.header, QUIRA_HEADER_BYTES, " ").c_str(),
          header_read < QUIRA_HEADER_BYTES ? " (payload shorter than its header)" : "");
   printf("effect        %d (%s)\n", info.effect_code, effect_label(info.effect_code).c_str());

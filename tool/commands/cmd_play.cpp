@@ -20,7 +20,13 @@ int command_play(Args& args) {
   std::string message;
   {
     TerminalFace face(interactive, platform_wave_alsa_failure);
-    player_host_run(HostCarrier{path}, platform_wave_alsa(), face.face());
+    // A web message is played from the carrier it holds, read through the library.
+    HostCarrier host{path};
+    if (carrier.facts().web_message) {
+      host.library = carrier.get();
+      host.size = QUIRA_PAYLOAD_OFFSET + carrier.facts().payload_bytes;
+    }
+    player_host_run(host, platform_wave_alsa(), face.face());
     message = face.message();
   }
   if (!interactive && !message.empty()) fail(path, message, EXIT_NO_DEVICE);

@@ -1,6 +1,8 @@
 // The player run here over the stand-in.
 #include "tool/hosting/player_host.h"
 
+#include <stdint.h>
+
 #include "app/playback.h"
 #include "app/player_dialog.h"
 #include "quira/quira.h"
@@ -16,6 +18,7 @@ struct HostFile {
 
 void* host_open(void* context, const char*) {
   const HostCarrier* carrier = static_cast<const HostCarrier*>(context);
+  if (carrier->library) return new HostFile{carrier, nullptr, 0};
   void* file = CARRIER_FILES_STDIO.open(nullptr, carrier->path.c_str());
   if (!file) return nullptr;
   return new HostFile{carrier, file, 0};
@@ -23,14 +26,21 @@ void* host_open(void* context, const char*) {
 
 int host_seek(void* f, int64_t offset) {
   HostFile* h = static_cast<HostFile*>(f);
-  if (CARRIER_FILES_STDIO.seek(h->file, offset) != 0) return -1;
+  if (h->file && CARRIER_FILES_STDIO.seek(h->file, offset) != 0) return -1;
   h->position = offset;
   return 0;
 }
 
 size_t host_read(void* f, void* bytes, size_t n) {
   HostFile* h = static_cast<HostFile*>(f);
-  size_t got = CARRIER_FILES_STDIO.read(h->file, bytes, n);
+  size_t got = 0;
+  if (h->file) {
+    got = CARRIER_FILES_STDIO.read(h->file, bytes, n);
+  } else {
+    // The library's reads are of at most 2^31 - 1 bytes; the player reads a block at a time.
+    int64_t r = quira_carrier_read(h->carrier->library, h->position, bytes, n > INT32_MAX ? INT32_MAX : (int32_t)n);
+    got = r > 0 ? (size_t)r : 0;
+  }
   const int replace[2][2] = {{PAYLOAD_EFFECT_BYTE, h->carrier->effect_code},
                              {PAYLOAD_LEVEL_BYTE, h->carrier->level_byte}};
   for (const auto& r : replace) {
@@ -43,6 +53,7 @@ size_t host_read(void* f, void* bytes, size_t n) {
 
 int64_t host_length(void* f) {
   HostFile* h = static_cast<HostFile*>(f);
+  if (!h->file) return h->carrier->size;
   int64_t length = CARRIER_FILES_STDIO.length(h->file);
   CARRIER_FILES_STDIO.seek(h->file, h->position);
   return length;
@@ -50,7 +61,7 @@ int64_t host_length(void* f) {
 
 void host_close(void* f) {
   HostFile* h = static_cast<HostFile*>(f);
-  CARRIER_FILES_STDIO.close(h->file);
+  if (h->file) CARRIER_FILES_STDIO.close(h->file);
   delete h;
 }
 

@@ -14,10 +14,16 @@
 
 #include "platform/host.h"
 
+struct QuiraCarrier;
+
 struct HostCarrier {
   std::string path;
   int effect_code = -1;  // 0 to 255 replaces header byte 10 as the player reads it; -1 keeps it
   int level_byte = -1;   // likewise header byte 11
+  // When set, the player reads the carrier through libquira (a web message, read as the carrier
+  // it holds, size bytes long) rather than the file at path.
+  QuiraCarrier* library = nullptr;
+  int64_t size = 0;
 };
 
 // Plays the carrier as the player does when started: from WM_INITDIALOG until the dialog closes.

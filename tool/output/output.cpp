@@ -71,8 +71,7 @@ AtomicOutput::AtomicOutput(const std::string& target, const std::string& input, 
     file_ = stdout;
     return;
   }
-  if (stat(target.c_str(), &out_st) == 0 && output_is_input(out_st, input))
-    fail(target, "is the input file; refusing to overwrite it");
+  refuse_input(target, input);
   final_ = output_follow_links(target);
   struct stat st;
   const bool exists = stat(final_.c_str(), &st) == 0;
@@ -173,6 +172,12 @@ void AtomicOutput::commit() {
   committed_ = true;
 }
 
+void refuse_input(const std::string& target, const std::string& input) {
+  struct stat out_st;
+  if (target != "-" && stat(target.c_str(), &out_st) == 0 && output_is_input(out_st, input))
+    fail(target, "is the input file; refusing to overwrite it");
+}
+
 void refuse_existing(const std::string& target, bool force) {
   struct stat st;
   if (!force && target != "-" && stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
@@ -191,6 +196,8 @@ bool AtomicOutput::seekable() const {
 }
 
 int64_t AtomicOutput::position() const { return (int64_t)ftello(file_); }
+
+bool AtomicOutput::seek(int64_t offset) { return fflush(file_) == 0 && fseeko(file_, offset, SEEK_SET) == 0; }
 
 void AtomicOutput::write_at(int64_t offset, const void* data, size_t bytes) {
   const std::string name = to_stdout_ ? "-" : target_;

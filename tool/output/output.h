@@ -32,8 +32,9 @@ class AtomicOutput {
   // Whether written bytes can be rewritten (a file, not a pipe or device), and rewriting them.
   bool seekable() const;
   void write_at(int64_t offset, const void* data, size_t bytes);
-  // Where the next write goes.
+  // Where the next write goes, and moving it within what was written (a seekable output only).
   int64_t position() const;
+  bool seek(int64_t offset);
   // Flushes, syncs and renames the temporary file to the target (flushes a direct one).
   void commit();
   const std::string& target() const { return target_; }
@@ -47,6 +48,9 @@ class AtomicOutput {
   bool to_stdout_ = false;
   bool committed_ = false;
 };
+
+// A target that is the input file itself (through links too) is an error.
+void refuse_input(const std::string& target, const std::string& input);
 
 // Unless force, an existing regular file at target (through its links) is an error ("exists (use
 // --force)"), checked before any work. A device or FIFO is written to, not replaced: no error.
