@@ -159,8 +159,8 @@ TEST(ToolExtractMedia, GivesBackLamesFramesByteForByte) {
 }
 
 // --version: the build's version, the pinned decoder (its generic synth alone: Debian's shared
-// library would name its CPU-specific ones), the pinned resampler and encoder, and the player
-// that `info` calls ours.
+// library would name its CPU-specific ones), the pinned resampler and encoder, the player that
+// `info` calls ours, and the licences of the tool and of what is built into it.
 TEST(ToolVersionMedia, NamesTheVersionThePinnedLibrariesAndThePlayer) {
   Result r = quira("--version");
   ASSERT_EQ(r.status, 0);
@@ -171,7 +171,10 @@ TEST(ToolVersionMedia, NamesTheVersionThePinnedLibrariesAndThePlayer) {
                        "libmpg123 " + QUIRA_MPG123_VERSION + ", built in from Debian's source " +
                        QUIRA_MPG123_DEBIAN_VERSION + ": generic decoder, Layer III only\n" +
                        QUIRA_MAKER_STRING + "\n" +
-                       "player 163840 bytes, SHA-256 " + sha.substr(1, 64) + "\n");
+                       "player 163840 bytes, SHA-256 " + sha.substr(1, 64) + "\n" +
+                       "licence: MIT, copyright 2026 The Quira developers (LICENSE)\n" +
+                       "built in under their own licences (THIRD-PARTY.md): libmpg123 LGPL-2.1-only, "
+                       "libmp3lame LGPL-2.0-or-later, libsoxr LGPL-2.1-or-later, musl's maths MIT\n");
 }
 
 TEST(ToolErrors, ExitCodesAndOneLineMessages) {

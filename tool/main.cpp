@@ -36,6 +36,8 @@ const Command COMMANDS[] = {
     {"effects", command_effects, "effects", "list the voice effects"},
     {"play", command_play, "play FILE",
      "play the message on the sound device (keys: p/Space play, s stop, q/Esc close)"},
+    {"page", command_page, "page [-o FILE] [--open]",
+     "write the web page that plays and makes carriers (default quira.html)"},
 };
 
 void print_help(FILE* to) {
@@ -47,7 +49,7 @@ void print_help(FILE* to) {
           "\noptions:\n"
           "  -q             no notes or warnings, errors only\n"
           "  -h, --help     this help\n"
-          "  -V, --version  the version, the libraries built in and the player's SHA-256\n"
+          "  -V, --version  the version, the libraries built in, the player's SHA-256, the licences\n"
           "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
           "             4 no sound device (play, input not a terminal)\n");
 }
@@ -55,7 +57,8 @@ void print_help(FILE* to) {
 // The version (QUIRA_VERSION, from the build), the libmpg123 this tool decodes with (the Debian
 // source it was built from and the decoders the library itself names), the libsoxr and
 // libmp3lame it makes carriers with, and the SHA-256 of the player it puts in front of carriers,
-// which `info` calls ours.
+// which `info` calls ours; then the licences: the project's own and those of the libraries built
+// in (the maker's only when the library has the maker), whose notices THIRD-PARTY.md carries.
 void print_version() {
   printf("quira %s\n", quira_version());
   std::string decoders;
@@ -72,6 +75,9 @@ void print_version() {
   printf("player %zu bytes, SHA-256 ", size);
   for (uint8_t b : digest) printf("%02x", b);
   printf("\n");
+  printf("licence: MIT, copyright 2026 The Quira developers (LICENSE)\n");
+  printf("built in under their own licences (THIRD-PARTY.md): libmpg123 LGPL-2.1-only%s\n",
+         *quira_maker_version() ? ", libmp3lame LGPL-2.0-or-later, libsoxr LGPL-2.1-or-later, musl's maths MIT" : "");
 }
 
 }  // namespace

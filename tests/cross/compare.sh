@@ -58,8 +58,7 @@ for program in "$@"; do
   windows_dirs+=("$(dirname "$program")")
 done
 if [ ${#programs[@]} -eq 0 ]; then
-  echo "FAIL: no other build can run here" >&2
-  exit 1
+  missing_prerequisite "$WINE_NO_32BIT_REASON, and there is no x86_64 cross build to compare: run scripts/build-windows.sh, then configure again"
 fi
 
 wine=$WINE

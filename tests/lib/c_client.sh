@@ -23,7 +23,10 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-lib=$scratch/prefix/lib
+# The library directory: lib, or lib/<triplet> on a multiarch system.
+pc=$(find "$scratch/prefix" -name quira.pc -path '*/pkgconfig/*')
+[ -n "$pc" ] || fail "the install holds no quira.pc"
+lib=$(dirname "$(dirname "$pc")")
 export PKG_CONFIG_PATH="$lib/pkgconfig"
 pkg-config --exists quira || fail "pkg-config does not find the installed quira.pc"
 strict=(-std=c99 -Wall -Wextra -Werror -pedantic)

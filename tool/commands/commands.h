@@ -11,3 +11,4 @@ int command_effects(Args& args);
 int command_make(Args& args);
 int command_repack(Args& args);
 int command_play(Args& args);
+int command_page(Args& args);
