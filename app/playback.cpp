@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback control and position display.
 #include "app/playback.h"
 

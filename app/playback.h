@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback control: starting and resuming, stopping, the work on each buffer-done notification
 // of the wave output, the end of the message, and the elapsed and total time in the title.
 // Everything runs on the dialog's thread, called from the dialog procedure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player dialog: one handler per message.
 #include "app/player_dialog.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "audio/buffer_cycle.h"
 
 #include <string.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmarks, run on demand (not in CI). Each figure is a ratio against a peer command timed in the
 # same run on the same input, since absolute times on a shared machine are noise:
 #   - quira export of a 5-minute carrier, dry, against Debian's mpg123 decoding the same frames;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation and the Debian packages, in one place: what `cmake --install` puts where (the GNU
 # directories under CMAKE_INSTALL_PREFIX), and `cpack -G DEB`, which installs the same files
 # under /usr, split into three packages by install component:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Pinned libmpg123: built static from Debian's source package (cmake/Sources.cmake), once per
 # target, at configure time, without the network. The per-target builds live under
 # QUIRA_DEPS_DIR, shared by every build directory (native, sanitizer, Windows cross builds).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoder over libmpg123 in feed mode.
 #include "decode/block_decoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoder: one 1,440-byte block of ten scrambled MPEG-2 / MPEG-2.5 Layer III mono frames in,
 // 5,760 signed 16-bit samples out, over the pinned libmpg123 fed one whole frame at a time.
 //

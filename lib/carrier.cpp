@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening carriers from a path, a descriptor, memory or a caller's reader; reading them at an
 // offset.
 #include "lib/carrier.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's carrier: where its bytes come from and what its header says. Internal to the
 // library; callers see the opaque QuiraCarrier of include/quira/quira.h.
 //

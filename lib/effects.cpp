@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The voice effects by name: one row per effect code 1 to QUIRA_EFFECT_CODE_MAX, in code order: a
 // short unique lower-case name without spaces, the family, and how it sounds. Code 0 is no effect
 // and has no row. Whether a code plays is the effect stage's to say; these rows only name them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a carrier is: its header's facts, the player in front, a survey of its blocks, its frames.
 #include <stdlib.h>
 #include <string.h>

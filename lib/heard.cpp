@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraHeard: the message as a listener hears it, streamed a buffer at a time.
 //
 // The buffer cycle runs from the start of the message: block 0 primes the decoder and is not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraMaker: a recording to a carrier. The channels are mixed to their mean, resampled to
 // 16 kHz by libsoxr (high quality, linear phase, so the voice is not shifted in time) and encoded
 // by libmp3lame as MPEG-2 Layer III mono at a constant 32 or 16 kbit/s, no Info tag, no CRC,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status sentences, versions and the version check, the public constants checked against the
 // core's, the title and clock texts, and the WAV header.
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraPlayer: the Windows player's playback control without its window or device. Each call of
 // quira_player_next is one buffer-done notification: the buffers come out in the order the device
 // plays them, filled exactly as the player fills them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier header reader.
 #include "payload/payload.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier layout and payload header reader.
 //
 // A carrier is the player executable (PAYLOAD_OFFSET bytes) followed by the payload: a 12-byte

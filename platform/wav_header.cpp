@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/wav_header.h"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 44-byte header of a canonical PCM WAV file, 16-bit samples: what the tool's exports and the
 // stand-in's WAV-file device begin with. Little-endian whatever the machine.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up the web page's browser test: Debian's chromium, the fonts its screenshots need to show
 # Japanese, Chinese and Arabic in real glyphs, and playwright-core from npm, which
 # drives that chromium and downloads no browser of its own, installed from tests/browser's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up a Debian machine for Quira and builds it:
 #   scripts/setup.sh          packages for building and the sample, then the Linux build
 #   scripts/setup.sh --tool   the same, but builds only the tool (with the libraries it links and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoding on carriers made from real speech, against the pinned library decoding the plain
 // stream in one go, against Debian's mpg123 command, and on blocks damaged on purpose.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Effect stage: the mix, truncation and clip, level signs, dry codes, buffer boundaries, names.
 #include <gtest/gtest.h>
 #include <stdint.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quira command at its edges, given what a hostile or careless user gives it: recordings with
 // samples that are no numbers or far beyond full scale, lengths at the bounds, standard input
 // that never ends, FIFOs and devices where files belong, output names that are FIFOs, devices or

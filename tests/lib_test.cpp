@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libquira through its C interface: independent objects in parallel threads, one carrier shared by
 // threads, readers that stream whatever the size of the caller's reads, carriers in memory and
 // from descriptors, what a failed open reports, the lengths known before reading, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira make and repack, and what info and export learn from a made carrier, on real recordings:
 // the alsa-utils prompts (48 kHz), espeak-ng speech (22,050 Hz), a stereo mix of two prompts and
 // an Ogg Vorbis file and an MP3 file.

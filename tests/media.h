@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: the speech carriers made by the media fixture, whole-file reads, and a scratch
 // directory.
 #pragma once

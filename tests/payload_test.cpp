@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier header reading and the time reckoning, on files made here.
 #include <gtest/gtest.h>
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in's wave output and dialog loop, and the player's wave output on top of them: the
 // behaviour the player relies on from the system, checked where it would break the player.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira play and the sound card behind it, with ALSA configurations written here: a card whose
 // output is captured to a file (the library's file plugin over a null device), no card at all,
 // and a card whose samples go into a pipe that this test drains at a steady pace, so that playback

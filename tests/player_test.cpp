@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player's own dialog procedure and playback control, driven here as a user and a sound card
 // would drive them under Windows: clicks, keys and buffer-done notifications arrive as messages.
 // A scripted face records what the screen would show and acts after a given notification.

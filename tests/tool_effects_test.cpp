@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira export with voice effects: where the player applies them, the header's choice and its
 // overrides, and the tail that the export rings out after the last block.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quira command as a user runs it: output, exit codes, files written whole or not at all.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

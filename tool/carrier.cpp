@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier reading for the tool, over libquira.
 #include "tool/carrier.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A carrier opened for reading by the tool: libquira's QuiraCarrier over the file, closed with its
 // owner, and the facts its header gives. The tool only ever reads
 // the front part's bytes, never runs it.

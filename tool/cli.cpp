@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing.
 #include "tool/cli.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing shared by the quira commands: exit codes, the one-line error, argument
 // scanning and the quiet switch.
 //

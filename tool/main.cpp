@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira: make, inspect, export, extract and play self-playing voice messages. It reads and
 // writes carriers; it never runs one.
 #include <stdio.h>

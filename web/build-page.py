@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Puts the web page together as one self-contained HTML file.
 
     build-page.py --web DIR --res DIR --header quira.h --loader quira_web.js --wasm quira_web.wasm

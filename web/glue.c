@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The web page's bridge to libquira, compiled to WebAssembly with it.
  *
  * Each worker of the page runs its own instance of this module, which holds at most one carrier,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The page's bridge to libquira's maker, compiled to WebAssembly with it and with web/glue.c.
  *
  * The new-message view feeds a recording to makers as it arrives (web/maker-worker.js), one per

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for quira(1): commands, each command's options, the voice effects' names
 # (asked of the quira being completed, `quira effects`) and the bit rates; file names elsewhere.
 

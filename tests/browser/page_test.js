@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web page in Debian's chromium, headless, used as a person would: carriers opened with the
 // file picker, play and stop clicked and pressed, the waveform clicked, another effect picked,
 // both downloads saved. What the page hands its sound output must be what `quira export

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that other builds decode and apply effects exactly as the Linux build does:
 #   compare.sh MEDIA_DIR NATIVE_RENDER RENDER...
 # A RENDER that ends in .exe is a Windows build's, run under Wine, and the fade_tables program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of make's input path: the input is the bytes of a recording, read by libsndfile as a
 // file (tool/encoding/sound_input.h) and run through libquira's maker to the finished carrier.
 // Recordings longer than a few seconds of voice are cut there, to keep each run short.

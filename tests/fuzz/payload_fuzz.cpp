@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of the payload reader, the block decoder and the effect stage, through libquira: the
 // input is a payload (what follows the player in a carrier: header, then blocks), played as the
 // player plays it, with the effect its header names (the seeds hold every family; byte 10 picks

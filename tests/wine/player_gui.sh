@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows player under Wine on a virtual X display and uses it as a person would:
 #   player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR [PLAYER64_EXE]
 # PLAYER_EXE is the built player (build/native/player-i686/app/player.exe); the carriers under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira export FILE -o OUT [--format FORMAT] [--as-played] [--dry] [--effect CODE|NAME] [--level LEVEL]
 //
 // OUT's extension (or --format) names what is written: WAV, FLAC, Ogg Vorbis, Opus or MP3 of the

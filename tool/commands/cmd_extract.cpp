@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira extract FILE -o OUT.mp3: the plain MPEG frames of every block, a file any player opens.
 //
 // Blocks of 72-byte frames contribute their first 720 bytes only. A block whose first header is

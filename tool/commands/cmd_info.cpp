@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira info FILE [--json]: what a person wants to know about a carrier.
 #include <stdio.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]
 //
 // The recording streams a chunk at a time into libquira's maker, which mixes, resamples,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira repack OLD.exe -o NEW.exe [--force]: the same payload, byte for byte, behind the player
 // built into libquira, whatever stood in front of it before.
 #include <string>

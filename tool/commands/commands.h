@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quira commands. Each takes the arguments after its name and returns an exit code; errors
 // are thrown as ToolError (tool/cli.h).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player run here over the stand-in.
 #include "tool/hosting/player_host.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Atomic output files and WAV writing.
 #include "tool/output/output.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Output files that are never half-written: data goes to a temporary file beside the target,
 // which is renamed over the target only when complete. "-" means standard output.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* export_as_played CARRIER OUT.wav: what the player hands its sound device, as a WAV file, written
  * by a C program over the installed libquira. */
 #include <quira/quira.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* libquira: reading, playing and making Quira voice messages.
  *
  * A carrier is the Quira player executable (163,840 bytes) followed by the payload: a 12-byte
