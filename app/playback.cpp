@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback control and position display.
 #include "app/playback.h"
 
@@ -67,7 +68,7 @@ void playback_buffer_done(HWND dialog, WAVEHDR* header) {
   } else {
     title_update(dialog, PLAYBACK.block_counter);
   }
-  effect_apply(WAVE.cycle.effect, samples, PLAYBACK.buffer_bytes);
+  effect_apply(WAVE.cycle.effect, samples, BUFFER_BYTES);
   wave_queue(header);
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playback control: starting and resuming, stopping, the work on each buffer-done notification
 // of the wave output, the end of the message, and the elapsed and total time in the title.
 // Everything runs on the dialog's thread, called from the dialog procedure.
@@ -26,7 +27,6 @@ struct PlaybackState {
   PayloadHeader payload_header;
   int8_t effect_code;
   uint8_t level_byte;
-  int32_t buffer_bytes;
   uint8_t block_buffer[BLOCK_BYTES];  // the block read last, unscrambled in place by the decoder
   // The wave output (device, buffers, priming flag) is the audio module's WAVE.
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player dialog: one handler per message.
 #include "app/player_dialog.h"
 
@@ -39,7 +40,6 @@ static void dialog_on_init(HWND dialog) {
   PLAYBACK.effect_code = info.effect_code;
   PLAYBACK.level_byte = info.level_byte;
   PLAYBACK.total_seconds = info.total_seconds;
-  PLAYBACK.buffer_bytes = info.buffer_bytes;
 
   title_update(dialog, 0);
   playback_start(dialog);

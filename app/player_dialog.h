@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player's one dialog and the process entry. The dialog procedure is the program's main
 // loop: start-up, the two buttons, closing and the wave device's buffer-done notifications all
 // arrive as messages to it and are handed on to the playback control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Title text composition, with the system's wsprintfA so that the player carries no formatter
 // of its own.
 #include "app/title.h"

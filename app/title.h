@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Title text: elapsed and total time of the message as the player's window title shows them,
 // "Quira [00:01:00]-[00:01:05]". Time is counted in blocks of 0.36 s and shown in whole seconds;
 // each number has at least two digits, hours widen past 99.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process entry: runs the player dialog. The command line and show state are not used, and
 // the exit code is always 0.
 #include "app/playback.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "audio/buffer_cycle.h"
 
 #include <string.h>
@@ -8,7 +9,6 @@ void buffer_cycle_init(BufferCycle* cycle, BlockDecoder* decoder, EffectStage* e
   memset(cycle, 0, sizeof *cycle);
   cycle->decoder = decoder;
   cycle->effect = effect;
-  cycle->request.samples_out = &cycle->samples_out;
 }
 
 void buffer_cycle_start(BufferCycle* cycle, int8_t code, int8_t level) {
@@ -21,9 +21,7 @@ int buffer_cycle_refill(BufferCycle* cycle, int16_t* samples, uint8_t* block) {
   memset(samples, 0, BUFFER_BYTES);
   DecodeRequest* request = &cycle->request;
   request->input = block;
-  request->input_bytes = BLOCK_BYTES;
   request->output = samples;
-  request->samples_out = &cycle->samples_out;
   if (cycle->priming) {
     // The priming decode fills the decoder's history and unscrambles the block in place, so the
     // decode that follows finds plain bytes, fails its format test and leaves the buffer silent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The buffer cycle: what happens to every buffer between the sound device handing it back and
 // the device getting it again, without the device. The player's wave output runs it, and so does
 // every other program that needs the player's samples (the library's readers, the tools' checks,
@@ -20,7 +21,6 @@ struct BufferCycle {
   BlockDecoder* decoder;
   EffectStage* effect;
   DecodeRequest request;  // the record each refill hands the decoder
-  int32_t samples_out;    // written by the decoder, read by nobody
   uint8_t priming;        // the next refill primes the decoder
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wave output double buffer.
 #include "audio/wave_output.h"
 

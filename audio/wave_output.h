@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wave output: the sound device and its two buffers, which take turns: while the device plays
 // one, the player refills the other with the next block.
 //

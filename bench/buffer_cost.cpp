@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // buffer_cost CARRIER: the cost of one buffer (a block decoded, then the effect stage) against
 // the 360 ms that the other buffer plays meanwhile, for no effect and one effect of each family.
 // Repeats the whole message until at least two seconds of work are timed per effect.

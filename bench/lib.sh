@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shell functions for the benchmarks; sourced by bench/run.sh, bench/make.sh and bench/maker-web.sh.
 
 # bench_tools: hyperfine and python3, installed when missing.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of quira make's memory, run on demand (not in CI): peak resident memory, measured by
 # /usr/bin/time -v, of making a carrier from one hour of 48 kHz stereo real speech (two alsa-utils
 # prompts, one a channel, repeated) read from a pipe (`make -`) and from the file, against sox

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of quira make, run on demand (not in CI): a recording of five and a half minutes at
 # 48 kHz, real speech (the alsa-utils prompts and espeak-ng), made into a carrier, against sox
 # resampling it to 16 kHz mono piped into lame encoding the same frames, timed in the same run.

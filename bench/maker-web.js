@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The new-message view's benchmark (bench/maker-web.sh), in Debian's chromium, headless:
 //   node maker-web.js make PAGE QUIRA RECORDING
 //     the page making RECORDING (a WAV file) into a message, from the pick to the message ready

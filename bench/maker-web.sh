@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of the web page's new-message view (on demand, not in CI), in Debian's chromium:
 #   - the page making five and a half minutes of real speech at 48 kHz into a message, against
 #     `quira make` of the same file in the same run, and their ratio;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web page's benchmark (bench/web.sh): node web.js PAGE QUIRA CARRIER
 // Prints the time from the carrier reaching the page to its first buffers handed to Web Audio
 // (median of several fresh pages), and the page's decoding of the whole message against the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of the web page (on demand, not in CI), in Debian's chromium, headless:
 #   - the time from a six-minute carrier reaching the page (dropped, or picked from disk) to the
 #     first buffer handed to Web Audio, and to the first buffer of the message heard;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # quira_embed(TARGET SYMBOL FILE [DEPENDS targets...]): a static library that holds FILE's bytes
 # between the symbols SYMBOL_begin and SYMBOL_end (declare them `extern const uint8_t SYMBOL_begin[]`
 # in C++ with C linkage). The bytes are pulled in by the assembler's .incbin, so a rebuilt FILE is

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The maker's pinned dependencies: libsoxr, libmp3lame and the libm functions they call, from
 # Debian's source packages of libsoxr, LAME and musl (cmake/Sources.cmake), built static once per
 # target at configure time (scripts/build-maker-deps.sh), like the pinned libmpg123, so that

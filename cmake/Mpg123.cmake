@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Pinned libmpg123: built static from Debian's source package (cmake/Sources.cmake), once per
 # target, at configure time, without the network. The per-target builds live under
 # QUIRA_DEPS_DIR, shared by every build directory (native, sanitizer, Windows cross builds).
@@ -44,8 +45,11 @@ if(CMAKE_CROSSCOMPILING)
 else()
   # The native build also makes the library from Debian's source as it is: a program whose
   # QUIRA_GENERIC_MPG123 property is true links that one instead, for the tests to hold the
-  # patched decoder to it (both have the same header).
-  quira_build_mpg123("${_mpg123_prefix}-generic" generic)
+  # patched decoder to it (both have the same header). Only a tree with the tests needs it; one
+  # configured with -DBUILD_TESTING=OFF (the demo's first, tool-only build) saves its build.
+  if(NOT DEFINED BUILD_TESTING OR BUILD_TESTING)
+    quira_build_mpg123("${_mpg123_prefix}-generic" generic)
+  endif()
   target_link_libraries(mpg123_pinned INTERFACE
     "$<IF:$<BOOL:$<TARGET_PROPERTY:QUIRA_GENERIC_MPG123>>,${_mpg123_prefix}-generic,${_mpg123_prefix}>/lib/libmpg123.a"
     m)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows player: the executable every carrier begins with. It must come out at most
 # PAYLOAD_OFFSET bytes and is then padded with zeros to exactly that size, so that the payload
 # appended behind it starts at the offset the player reads it from. It imports nothing but the

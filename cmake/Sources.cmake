@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian source packages of the pinned libraries, taken without the network at configure time.
 # scripts/setup.sh downloads each package's two tarballs once (scripts/fetch-sources.sh) into
 # QUIRA_DEPS_DIR/src; configure takes them from there, or from QUIRA_<PACKAGE>_SOURCE (e.g.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The version, from one place: the project's version (project() in the top CMakeLists.txt), or, in
 # a git checkout of this tree whose history holds a release tag vX.Y.Z, what `git describe` makes
 # of that tag: X.Y.Z on the tagged commit, X.Y.Z-N-gHASH N commits after it.

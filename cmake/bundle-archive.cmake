@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Merges static archives into one: cmake -DOUT=lib.a -DARCHIVES=a.a;b.a -DAR=ar -P bundle-archive.cmake
 set(script "CREATE ${OUT}\n")
 foreach(a ${ARCHIVES})

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 cmake_minimum_required(VERSION 3.20)
 # Checks the linked player and pads it to its fixed size (cmake -P, from the player's build):
 #   -DEXE=player.exe -DSIZE=bytes -DIMPORTS=a.dll;b.dll -DOBJDUMP=objdump

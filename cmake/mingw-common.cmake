@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for Windows with mingw-w64, for the triplet that the including toolchain file sets.
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${QUIRA_TARGET_TRIPLET})
 set(CMAKE_SYSTEM_NAME Windows)

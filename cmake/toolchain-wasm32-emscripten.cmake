@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # WebAssembly build for the web page with Debian's emscripten: the library and the page's glue.
 set(QUIRA_TARGET_TRIPLET wasm32)
 include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoder over libmpg123 in feed mode.
 #include "decode/block_decoder.h"
 
@@ -48,8 +49,7 @@ int block_decoder_reset(BlockDecoder* decoder) {
   decoder->stream_known = 0;
   decoder->stream_layer = 0;
   decoder->stream_rate_index = 0;
-  decoder_open_feed(decoder);
-  return 1;
+  return decoder_open_feed(decoder);
 }
 
 void block_decoder_close(BlockDecoder* decoder) {
@@ -162,14 +162,14 @@ static int frame_decode(BlockDecoder* d, uint8_t* frame, int32_t room, int16_t* 
 int block_decode(BlockDecoder* decoder, DecodeRequest* request) {
   int format = block_format(request->input);
   if (format < 0) return 0;
-  *request->samples_out = 0;
+  if (request->samples_out) *request->samples_out = 0;
   int32_t step = FRAME_STEP[format];
   for (int frame = 0; frame < FRAMES_PER_BLOCK; frame++) {
     int32_t offset = step * frame;
     if (!frame_decode(decoder, request->input + offset, BLOCK_BYTES - offset,
                       request->output + FRAME_SAMPLES * frame))
       return 0;
-    *request->samples_out += FRAME_SAMPLES;
+    if (request->samples_out) *request->samples_out += FRAME_SAMPLES;
   }
   return 1;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoder: one 1,440-byte block of ten scrambled MPEG-2 / MPEG-2.5 Layer III mono frames in,
 // 5,760 signed 16-bit samples out, over the pinned libmpg123 fed one whole frame at a time.
 //
@@ -43,15 +44,15 @@ struct BlockDecoder {
   int16_t previous[FRAME_SAMPLES];  // the last frame's samples, for a frame that yields none
 };
 
-// What a refill hands the decoder for one block.
+// What a refill hands the decoder for one block, always 1,440 bytes.
 struct DecodeRequest {
   uint8_t* input;         // the block's first byte; unscrambled in place
-  int32_t input_bytes;    // set to 1,440 by the caller; the block is always 1,440 bytes
   int16_t* output;        // room for 5,760 samples
-  int32_t* samples_out;   // 0 once the format test passed, then +576 per frame decoded
+  int32_t* samples_out;   // null, or 0 once the format test passed, then +576 per frame decoded
 };
 
-// Starts a new stream: clears the header memory and reopens the library's feed. Returns 1.
+// Starts a new stream: clears the header memory and reopens the library's feed. Returns 1 when
+// the feed is open, 0 when the library could not set one up (decoder->open says the same).
 int block_decoder_reset(BlockDecoder* decoder);
 
 // Releases the library's handle; the record is zero again afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delay line shared by the swept delay and the pitch shifter: presets and layout.
 #include "effects/delay_line.h"
 

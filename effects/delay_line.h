@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delay line shared by the swept delay (codes 5 to 10) and the pitch shifter (codes 11 to 16).
 //
 // Both families read the same kind of preset and keep the line in one DelayLineState record (the

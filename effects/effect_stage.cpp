@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "effects/effect_stage.h"
 
 #include "effects/swept_delay.h"

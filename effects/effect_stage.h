@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Effect stage: gives each decoded buffer the voice effect named by the payload header.
 //
 // effect_start selects a family by the effect code and runs its set-up; effect_apply then replaces

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "effects/pitch_shift.h"
 
 #include <math.h>

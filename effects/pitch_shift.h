@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pitch shift, effect codes 11 to 16: a higher or lower voice at the same pace, optionally with
 // repeating echoes that shift again on every pass.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "effects/room_reverb.h"
 
 #include <string.h>

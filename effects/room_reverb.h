@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Room reverberator, effect codes 1 to 4: the reverberation of four rooms, smallest to largest.
 //
 // Three stages in series: a tap line whose eight weighted taps sum to one early-reflection value,

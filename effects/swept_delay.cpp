@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "effects/swept_delay.h"
 
 void swept_delay_setup(DelayLineState* line, int index) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Swept delay, effect codes 5 to 10: fixed echoes, flangers, a chorus and a warble.
 //
 // The voice is written into the delay line and read back through two adjacent taps, interpolated by

@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: MIT
 // The library's carrier: where its bytes come from and what its header says. Internal to the
 // library; callers see the opaque QuiraCarrier of include/quira/quira.h.
 //
-// A carrier is only ever read: at an offset, into the caller's memory. A path is opened once,
-// without blocking, and only when it names a regular file.
+// A carrier is only ever read: at an offset, into the caller's memory, never changed after it
+// is opened, so that objects over it may read it from several threads at once. A path is opened
+// once, without blocking, and only when it names a regular file.
 #pragma once
 #include <stdint.h>
+#include <string.h>
 
 #include "payload/payload.h"
 #include "quira/quira.h"
@@ -17,7 +20,7 @@ enum CarrierWrap {
 
 struct QuiraCarrier {
   QuiraSource source;       // the carrier's bytes, offset 0 the front part's first
-  int fd;                   // a file opened by path, else -1
+  int fd;                   // a file opened by path or descriptor, else -1
   const uint8_t* memory;    // a carrier in memory, else null
   PayloadInfo info;
   int32_t header_bytes_read;
@@ -53,7 +56,26 @@ int64_t carrier_block_offset(int64_t k);
 // keeping what they held. Returns how many were read; a read error counts as the end.
 int32_t carrier_read_block(QuiraCarrier* carrier, int64_t k, uint8_t* block);
 
-// The effect code and level a choice (or, for null, the header) plays with. QUIRA_ERR_ARGUMENT
-// for a choice outside the header bytes' ranges (code -128 to 127, level byte 0 to 255).
+// The effect code and level a choice (or, for null, the header) plays with. 0 when the choice
+// is one this library cannot read (a struct_size too small, a value out of range).
 int carrier_effect(const QuiraCarrier* carrier, const QuiraEffectChoice* choice, int8_t* code,
                    int8_t* level);
+
+// Whether a choice of effect holds what this library reads, within range.
+int effect_choice_valid(const QuiraEffectChoice* choice);
+
+// Whether a caller's struct is at least as large as this version of it: its struct_size.
+template <typename T>
+bool struct_known(const T* s) {
+  return s && s->struct_size >= sizeof(T);
+}
+
+// Hands value out into the caller's struct: the fields both sides know, the caller's later ones
+// zero, its struct_size kept.
+template <typename T>
+void struct_fill(T* out, const T& value) {
+  const uint32_t size = out->struct_size;
+  memset((void*)out, 0, size);
+  memcpy((void*)out, &value, sizeof value);
+  out->struct_size = size;
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The voice effects by name: one row per effect code 1 to QUIRA_EFFECT_CODE_MAX, in code order: a
 // short unique lower-case name without spaces, the family, and how it sounds. Code 0 is no effect
 // and has no row. Whether a code plays is the effect stage's to say; these rows only name them.
@@ -27,21 +28,21 @@ static const QuiraEffect EFFECT_NAMES[EFFECT_CODE_MAX] = {
     {16, "rising-echoes", "pitch-shift", "echoes 120 ms behind, each a major third higher"},
 };
 
-const QuiraEffect* quira_effect(int code) {
+const QuiraEffect* quira_effect(int32_t code) {
   if (code < 1 || code > EFFECT_CODE_MAX) return nullptr;
   return &EFFECT_NAMES[code - 1];
 }
 
-int quira_effect_find(const char* text) {
-  if (!text || !*text) return -1;
+int32_t quira_effect_find(const char* text) {
+  if (!text || !*text) return QUIRA_ERR_ARGUMENT;
   if (strcmp(text, "none") == 0) return 0;
   if (strspn(text, "0123456789") == strlen(text)) {
-    if (strlen(text) > 3) return -1;
+    if (strlen(text) > 3) return QUIRA_ERR_ARGUMENT;
     int code = 0;
     for (const char* c = text; *c; c++) code = code * 10 + (*c - '0');
-    return code <= EFFECT_CODE_MAX ? code : -1;
+    return code <= EFFECT_CODE_MAX ? code : QUIRA_ERR_ARGUMENT;
   }
   for (const QuiraEffect& effect : EFFECT_NAMES)
     if (strcmp(text, effect.name) == 0) return effect.code;
-  return -1;
+  return QUIRA_ERR_ARGUMENT;
 }

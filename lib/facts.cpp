@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a carrier is: its header's facts, the player in front, a survey of its blocks, its frames.
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,9 @@ static const uint8_t KNOWN_PLAYER_SHA256[][32] = {
     // The first player, before the core took its state in records (9e80cb21...4b1c).
     {0x9e, 0x80, 0xcb, 0x21, 0x14, 0xe1, 0x35, 0xda, 0x24, 0x89, 0x8b, 0x37, 0x14, 0x98, 0xed, 0xe5,
      0xac, 0xf9, 0x27, 0xf9, 0x47, 0xee, 0x7c, 0x83, 0x8f, 0x5d, 0x78, 0x4b, 0x2a, 0xed, 0x4b, 0x1c},
+    // The player before the core's dead fields went (9494e00d...d753).
+    {0x94, 0x94, 0xe0, 0x0d, 0x68, 0xdb, 0xb5, 0xdf, 0xd3, 0x7b, 0x7e, 0x63, 0x1b, 0xec, 0x9b, 0x21,
+     0xa9, 0x4c, 0x8c, 0x6e, 0xe1, 0x5d, 0x3e, 0xe9, 0x16, 0xc6, 0xe2, 0xe6, 0x7a, 0x60, 0xd7, 0x53},
 };
 
 enum { SURVEY_READ_BLOCKS = 64 };
@@ -35,16 +39,16 @@ static const FormatFacts FORMATS[BLOCK_FORMATS] = {
     {"MPEG-2 Layer III, 32 kbit/s, 16000 Hz", 32, 16000},
 };
 
-const char* quira_format_name(int format) {
+const char* quira_format_name(int32_t format) {
   return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].name : nullptr;
 }
-int quira_format_kbps(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
-int quira_format_rate(int format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
+int32_t quira_format_kbps(int32_t format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].kbps : 0; }
+int32_t quira_format_rate(int32_t format) { return format >= 0 && format < BLOCK_FORMATS ? FORMATS[format].rate : 0; }
 
 #ifdef QUIRA_PLAYER_SHA256
 // A build that only reads and plays (the web message's page) holds the player's digest, given by
 // the build as 64 hex digits, rather than its 160 KB.
-const uint8_t* quira_player_image(size_t* size) {
+const uint8_t* quira_embedded_player(size_t* size) {
   if (size) *size = 0;
   return nullptr;
 }
@@ -56,20 +60,27 @@ void player_own_sha256(uint8_t digest[32]) {
   for (int i = 0; i < 32; i++) digest[i] = (uint8_t)(nibble(HEX[2 * i]) << 4 | nibble(HEX[2 * i + 1]));
 }
 #else
-const uint8_t* quira_player_image(size_t* size) {
+const uint8_t* quira_embedded_player(size_t* size) {
   if (size) *size = (size_t)(player_image_end - player_image_begin);
   return player_image_begin;
 }
 
 void player_own_sha256(uint8_t digest[32]) {
   size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
+  const uint8_t* image = quira_embedded_player(&image_size);
   Sha256 sha;
   sha256_init(&sha);
   sha256_update(&sha, image, image_size);
   sha256_digest(&sha, digest);
 }
 #endif
+
+QuiraStatus quira_embedded_player_sha256(uint8_t* digest, size_t capacity) {
+  if (!digest) return QUIRA_ERR_ARGUMENT;
+  if (capacity < QUIRA_SHA256_BYTES) return QUIRA_ERR_CAPACITY;
+  player_own_sha256(digest);
+  return QUIRA_OK;
+}
 
 int player_digest_known(const uint8_t digest[32]) {
   uint8_t own[32];
@@ -98,9 +109,10 @@ static int carrier_player(QuiraCarrier* c, uint8_t digest[32]) {
   return nonzero ? player_digest_known(digest) : 0;
 }
 
-int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
-  if (!carrier || !facts) return QUIRA_ERR_ARGUMENT;
-  memset(facts, 0, sizeof *facts);
+QuiraStatus quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* out) {
+  if (!carrier || !struct_known(out)) return QUIRA_ERR_ARGUMENT;
+  QuiraHeaderFacts found = {};
+  QuiraHeaderFacts* facts = &found;
   const PayloadInfo& info = carrier->info;
   // A web message or a bare payload knows its front part by the digest it came with.
   int ours = 0;
@@ -127,23 +139,23 @@ int quira_carrier_header(QuiraCarrier* carrier, QuiraHeaderFacts* facts) {
   }
   facts->has_voice_mark = voice_mark_read(&info.header, &facts->voice_samples);
   facts->total_seconds = info.total_seconds;
+  struct_fill(out, found);
   return QUIRA_OK;
 }
 
-int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* failed,
-                         size_t max_failed) {
-  if (!carrier || !survey || (!failed && max_failed)) return QUIRA_ERR_ARGUMENT;
-  memset(survey, 0, sizeof *survey);
+QuiraStatus quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* out, int64_t* failed,
+                                 size_t capacity) {
+  if (!carrier || !struct_known(out) || (!failed && capacity)) return QUIRA_ERR_ARGUMENT;
+  QuiraSurvey found = {};
+  QuiraSurvey* survey = &found;
   survey->format = -1;
   // Every block once, in order, through a fresh stream, as playback from the start decodes them
   // (block 0 being the priming block, whose first decode is the one that counts).
   BlockDecoder decoder = {};
   uint8_t block[BLOCK_BYTES] = {0};
   int16_t samples[BLOCK_SAMPLES];
-  int32_t samples_out = 0;
-  DecodeRequest request = {block, BLOCK_BYTES, samples, &samples_out};
-  block_decoder_reset(&decoder);
-  if (!decoder.open) {
+  DecodeRequest request = {block, samples, nullptr};
+  if (!block_decoder_reset(&decoder)) {
     block_decoder_close(&decoder);
     return QUIRA_ERR_DECODER;
   }
@@ -174,27 +186,30 @@ int quira_carrier_survey(QuiraCarrier* carrier, QuiraSurvey* survey, int64_t* fa
     if (block_decode(&decoder, &request)) {
       survey->decoded_blocks++;
     } else {
-      if ((size_t)survey->failed_blocks < max_failed) failed[survey->failed_blocks] = k;
+      if ((uint64_t)survey->failed_blocks < capacity) failed[survey->failed_blocks] = k;
       survey->failed_blocks++;
     }
   }
   free(run);
   block_decoder_close(&decoder);
+  struct_fill(out, found);
   return QUIRA_OK;
 }
 
-int quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, int32_t* bytes) {
-  if (!carrier || !frames || !bytes || block < 0) return QUIRA_ERR_ARGUMENT;
-  *bytes = 0;
-  int64_t got = carrier_read_at(carrier, carrier_block_offset(block), frames, BLOCK_BYTES);
+int32_t quira_carrier_frames(QuiraCarrier* carrier, int64_t block, uint8_t* frames, size_t capacity) {
+  if (!carrier || !frames || block < 0) return QUIRA_ERR_ARGUMENT;
+  uint8_t stored[BLOCK_BYTES];
+  int64_t got = carrier_read_at(carrier, carrier_block_offset(block), stored, BLOCK_BYTES);
   if (got < 0) return QUIRA_ERR_READ;
-  int format = got >= 4 ? block_format(frames) : -1;
+  int format = got >= 4 ? block_format(stored) : -1;
   if (format < 0) return QUIRA_ERR_NOT_FRAMES;
   // Whole frames only: a short last block may end inside one.
   int32_t step = FRAME_STEP[format];
   int32_t count = (int32_t)got / step;
   if (count > FRAMES_PER_BLOCK) count = FRAMES_PER_BLOCK;
-  block_scramble(frames, count * step);
-  *bytes = count * step;
-  return QUIRA_OK;
+  const int32_t bytes = count * step;
+  if ((size_t)bytes > capacity) return QUIRA_ERR_CAPACITY;
+  memcpy(frames, stored, (size_t)bytes);
+  block_scramble(frames, bytes);
+  return bytes;
 }

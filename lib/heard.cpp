@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraHeard: the message as a listener hears it, streamed a buffer at a time.
 //
 // The buffer cycle runs from the start of the message: block 0 primes the decoder and is not
@@ -39,13 +40,14 @@ struct QuiraHeard {
   int32_t cut;             // the output ends exactly at heard_end
   int64_t zeros_held;      // zeros past heard_end not yet handed out
   int64_t zeros_owed;      // held zeros to hand out before the next sample
+  int64_t bound;           // the most samples the stream can give
 };
 
-int quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraHeard** heard) {
+QuiraStatus quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraHeard** heard) {
+  int8_t code = 0, level = 0;
   if (!carrier || !heard) return QUIRA_ERR_ARGUMENT;
   *heard = nullptr;
-  int8_t code = 0, level = 0;
-  if (carrier_effect(carrier, effect, &code, &level) != QUIRA_OK) return QUIRA_ERR_ARGUMENT;
+  if (!carrier_effect(carrier, effect, &code, &level)) return QUIRA_ERR_ARGUMENT;
   QuiraHeard* h = (QuiraHeard*)calloc(1, sizeof(QuiraHeard));
   if (!h) return QUIRA_ERR_MEMORY;
   h->carrier = carrier;
@@ -69,6 +71,12 @@ int quira_heard_open(QuiraCarrier* carrier, const QuiraEffectChoice* effect, Qui
     h->cut = !effect_code_known(code) || level == 0;
   }
   h->tail_left = TAIL_BUFFERS;
+  // Every block after the priming one, then at most TAIL_BUFFERS of tail (the first of them the
+  // buffer refilled after the payload ran out). Without an effect that rings there is no tail:
+  // the message proper is the whole of it.
+  const int64_t buffers = (blocks > 1 ? blocks - 1 : 0) + TAIL_BUFFERS;
+  h->bound = buffers > INT64_MAX / BLOCK_SAMPLES ? INT64_MAX : buffers * BLOCK_SAMPLES;
+  if (!effect_code_known(code) || level == 0) h->bound = h->heard_end;
   *heard = h;
   return QUIRA_OK;
 }
@@ -115,8 +123,11 @@ static void heard_refill(QuiraHeard* h) {
   h->buffer_end = BLOCK_SAMPLES;
 }
 
-int64_t quira_heard_read(QuiraHeard* heard, int16_t* samples, int64_t max) {
-  if (!heard || (!samples && max > 0) || max < 0) return -QUIRA_ERR_ARGUMENT;
+int64_t quira_heard_bound(const QuiraHeard* heard) { return heard ? heard->bound : (int64_t)QUIRA_ERR_ARGUMENT; }
+
+int64_t quira_heard_read(QuiraHeard* heard, int16_t* samples, size_t capacity) {
+  if (!heard || (!samples && capacity > 0)) return QUIRA_ERR_ARGUMENT;
+  const int64_t max = capacity > (size_t)INT64_MAX ? INT64_MAX : (int64_t)capacity;
   QuiraHeard* h = heard;
   int64_t got = 0;
   while (got < max) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraMaker: a recording to a carrier. The channels are mixed to their mean, resampled to
 // 16 kHz by libsoxr (high quality, linear phase, so the voice is not shifted in time) and encoded
 // by libmp3lame as MPEG-2 Layer III mono at a constant 32 or 16 kbit/s, no Info tag, no CRC,
@@ -38,7 +39,7 @@ struct QuiraMaker {
   int32_t channels;
   int32_t format;                 // block format index of the frames made
   int32_t finished;
-  int32_t status;                 // the first failure, which every later call returns
+  QuiraStatus status;             // the first failure, which every later call returns
   soxr_t resampler;               // null when the input is at 16 kHz already
   lame_global_flags* lame;
   PayloadHeader header;
@@ -54,12 +55,12 @@ struct QuiraMaker {
   uint8_t encoded[MIX_CHUNK * 5 / 4 * 4 + 7200];
 };
 
-static int maker_fail(QuiraMaker* m, int status) {
+static QuiraStatus maker_fail(QuiraMaker* m, QuiraStatus status) {
   if (!m->status) m->status = status;
   return m->status;
 }
 
-static int maker_keep(QuiraMaker* m, const uint8_t* bytes, int n) {
+static QuiraStatus maker_keep(QuiraMaker* m, const uint8_t* bytes, int n) {
   if (m->frames_bytes + n > m->frames_capacity) {
     int64_t capacity = m->frames_capacity ? m->frames_capacity * 2 : 1 << 16;
     while (capacity < m->frames_bytes + n) capacity *= 2;
@@ -74,7 +75,7 @@ static int maker_keep(QuiraMaker* m, const uint8_t* bytes, int n) {
 }
 
 // Encodes n samples at 16 kHz (null: n zeros).
-static int maker_encode(QuiraMaker* m, const float* samples, int64_t n) {
+static QuiraStatus maker_encode(QuiraMaker* m, const float* samples, int64_t n) {
   static const float ZEROS[MIX_CHUNK] = {0};
   while (n > 0 && !m->status) {
     int count = n < MIX_CHUNK ? (int)n : MIX_CHUNK;
@@ -89,7 +90,7 @@ static int maker_encode(QuiraMaker* m, const float* samples, int64_t n) {
 }
 
 // Encodes n samples of voice at 16 kHz, within full scale.
-static int maker_encode_voice(QuiraMaker* m, float* voice, size_t n) {
+static QuiraStatus maker_encode_voice(QuiraMaker* m, float* voice, size_t n) {
   if (m->voice_samples + (int64_t)n > QUIRA_VOICE_SAMPLES_MAX) return maker_fail(m, QUIRA_ERR_TOO_LONG);
   for (size_t i = 0; i < n; i++) voice[i] = fminf(1.0f, fmaxf(-1.0f, voice[i]));
   m->voice_samples += (int64_t)n;
@@ -97,7 +98,7 @@ static int maker_encode_voice(QuiraMaker* m, float* voice, size_t n) {
 }
 
 // Resamples n voice samples (null with 0: what the filter still holds) and encodes them.
-static int maker_voice(QuiraMaker* m, float* in, size_t n) {
+static QuiraStatus maker_voice(QuiraMaker* m, float* in, size_t n) {
   if (!m->resampler) return maker_encode_voice(m, in, n);
   const size_t room = sizeof m->resampled / sizeof *m->resampled;
   do {
@@ -116,11 +117,28 @@ static int maker_voice(QuiraMaker* m, float* in, size_t n) {
   } while (true);
 }
 
-int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* options, QuiraMaker** maker) {
-  if (!options || !maker) return QUIRA_ERR_ARGUMENT;
+QuiraStatus quira_make_options_init(QuiraMakeOptions* options) {
+  if (!options) return QUIRA_ERR_ARGUMENT;
+  *options = {sizeof *options, 0, 0, 32, -1};
+  return QUIRA_OK;
+}
+
+// The effect code and level into the header's bytes 10 and 11; the code a carrier may name is
+// none or an effect of the table.
+static QuiraStatus maker_header_effect(PayloadHeader* header, int32_t code, int32_t level) {
+  if (code < 0 || code > QUIRA_EFFECT_CODE_MAX || level < QUIRA_LEVEL_MIN || level > QUIRA_LEVEL_MAX)
+    return QUIRA_ERR_ARGUMENT;
+  header->bytes[PAYLOAD_EFFECT_BYTE] = (uint8_t)code;
+  header->bytes[PAYLOAD_LEVEL_BYTE] = payload_level_byte((int8_t)level);
+  return QUIRA_OK;
+}
+
+QuiraStatus quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* options, QuiraMaker** maker) {
+  if (!struct_known(options) || !maker) return QUIRA_ERR_ARGUMENT;
   *maker = nullptr;
-  if (options->effect_code < 0 || options->effect_code > QUIRA_EFFECT_CODE_MAX ||
-      options->effect_level < -128 || options->effect_level > 127 ||
+  PayloadHeader header = {};
+  voice_mark_write(&header, 0);
+  if (maker_header_effect(&header, options->effect_code, options->effect_level) ||
       (options->bitrate_kbps != 32 && options->bitrate_kbps != 16))
     return QUIRA_ERR_ARGUMENT;
   // The resampler's range, checked at both ends: it resamples 1 Hz and 2^32 - 1 Hz (the most a
@@ -138,10 +156,7 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
   if (!m) return QUIRA_ERR_MEMORY;
   m->channels = channels;
   m->format = options->bitrate_kbps == 32 ? 2 : 1;
-  voice_mark_write(&m->header, 0);
-  m->header.bytes[PAYLOAD_EFFECT_BYTE] = (uint8_t)options->effect_code;
-  // The player's level is 127 - byte, read as a signed byte.
-  m->header.bytes[PAYLOAD_LEVEL_BYTE] = (uint8_t)(127 - options->effect_level);
+  m->header = header;
 
   if (rate != VOICE_RATE) {
     soxr_error_t error = nullptr;
@@ -187,7 +202,7 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
   }
   maker_encode(m, nullptr, LEAD_SAMPLES);
   if (m->status) {
-    int status = m->status;
+    QuiraStatus status = m->status;
     quira_maker_free(m);
     return status;
   }
@@ -195,7 +210,7 @@ int quira_maker_new(double rate, int32_t channels, const QuiraMakeOptions* optio
   return QUIRA_OK;
 }
 
-int quira_maker_write(QuiraMaker* maker, const float* interleaved, int64_t frames) {
+QuiraStatus quira_maker_write(QuiraMaker* maker, const float* interleaved, int64_t frames) {
   if (!maker || (!interleaved && frames > 0) || frames < 0) return QUIRA_ERR_ARGUMENT;
   QuiraMaker* m = maker;
   if (m->status) return m->status;
@@ -226,7 +241,7 @@ int quira_maker_write(QuiraMaker* maker, const float* interleaved, int64_t frame
   return QUIRA_OK;
 }
 
-int quira_maker_finish(QuiraMaker* maker) {
+QuiraStatus quira_maker_finish(QuiraMaker* maker) {
   if (!maker) return QUIRA_ERR_ARGUMENT;
   QuiraMaker* m = maker;
   if (m->status) return m->status;
@@ -259,20 +274,27 @@ int quira_maker_finish(QuiraMaker* maker) {
   return QUIRA_OK;
 }
 
+QuiraStatus quira_maker_set_effect(QuiraMaker* maker, const QuiraEffectChoice* effect) {
+  if (!maker || !struct_known(effect)) return QUIRA_ERR_ARGUMENT;
+  return maker_header_effect(&maker->header, effect->effect_code, effect->effect_level);
+}
+
 int64_t quira_maker_size(const QuiraMaker* maker) {
-  if (!maker || !maker->finished) return 0;
+  if (!maker) return QUIRA_ERR_ARGUMENT;
+  if (!maker->finished) return QUIRA_ERR_STATE;
   const int64_t blocks = maker->frames_bytes / (FRAME_STEP[maker->format] * FRAMES_PER_BLOCK);
   return PAYLOAD_OFFSET + PAYLOAD_HEADER_BYTES + blocks * BLOCK_BYTES;
 }
 
-int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer, int64_t n) {
-  if (!maker || !maker->finished || !buffer || offset < 0 || n < 0) return 0;
+int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer, size_t capacity) {
+  if (!maker || (!buffer && capacity > 0) || offset < 0) return QUIRA_ERR_ARGUMENT;
+  if (!maker->finished) return QUIRA_ERR_STATE;
   const int64_t size = quira_maker_size(maker);
   if (offset >= size) return 0;
-  if (n > size - offset) n = size - offset;
+  int64_t n = capacity < (uint64_t)(size - offset) ? (int64_t)capacity : size - offset;
   uint8_t* out = (uint8_t*)buffer;
   size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
+  const uint8_t* image = quira_embedded_player(&image_size);
   const int64_t block_frames = FRAME_STEP[maker->format] * FRAMES_PER_BLOCK;
   for (int64_t done = 0; done < n;) {
     const int64_t at = offset + done;
@@ -301,10 +323,10 @@ int64_t quira_maker_read(const QuiraMaker* maker, int64_t offset, void* buffer, 
   return n;
 }
 
-int64_t quira_maker_voice_samples(const QuiraMaker* maker) { return maker ? maker->voice_samples : 0; }
-int64_t quira_maker_input_frames(const QuiraMaker* maker) { return maker ? maker->input_frames : 0; }
-int64_t quira_maker_not_numbers(const QuiraMaker* maker) { return maker ? maker->not_numbers : 0; }
-int64_t quira_maker_clipped(const QuiraMaker* maker) { return maker ? maker->clipped : 0; }
+int64_t quira_maker_voice_samples(const QuiraMaker* maker) { return maker ? maker->voice_samples : (int64_t)QUIRA_ERR_ARGUMENT; }
+int64_t quira_maker_input_frames(const QuiraMaker* maker) { return maker ? maker->input_frames : (int64_t)QUIRA_ERR_ARGUMENT; }
+int64_t quira_maker_not_numbers(const QuiraMaker* maker) { return maker ? maker->not_numbers : (int64_t)QUIRA_ERR_ARGUMENT; }
+int64_t quira_maker_clipped(const QuiraMaker* maker) { return maker ? maker->clipped : (int64_t)QUIRA_ERR_ARGUMENT; }
 
 void quira_maker_free(QuiraMaker* maker) {
   if (!maker) return;

@@ -10,13 +10,14 @@
 
 #ifdef QUIRA_HAS_LAME
 #include <lame.h>
+#include <limits.h>
 
 struct QuiraMp3 {
   lame_global_flags* lame;
   int32_t finished;
 };
 
-int quira_mp3_new(QuiraMp3** mp3) {
+QuiraStatus quira_mp3_new(QuiraMp3** mp3) {
   if (!mp3) return QUIRA_ERR_ARGUMENT;
   *mp3 = nullptr;
   QuiraMp3* m = (QuiraMp3*)calloc(1, sizeof(QuiraMp3));
@@ -42,28 +43,31 @@ int quira_mp3_new(QuiraMp3** mp3) {
   return QUIRA_OK;
 }
 
-int32_t quira_mp3_encode(QuiraMp3* mp3, const int16_t* samples, int32_t n, uint8_t* out,
-                         int32_t capacity) {
-  if (!mp3 || n < 0 || (n && !samples) || !out) return -QUIRA_ERR_ARGUMENT;
-  if (mp3->finished) return -QUIRA_ERR_STATE;
+// LAME counts its output buffer in an int.
+static int lame_room(size_t capacity) { return capacity > INT_MAX ? INT_MAX : (int)capacity; }
+
+int32_t quira_mp3_encode(QuiraMp3* mp3, const int16_t* samples, int32_t n, uint8_t* out, size_t capacity) {
+  if (!mp3 || n < 0 || (n && !samples) || !out) return QUIRA_ERR_ARGUMENT;
+  if (mp3->finished) return QUIRA_ERR_STATE;
   // LAME takes the same buffer as both channels' and reads only the first in mono.
-  int bytes = lame_encode_buffer(mp3->lame, samples, samples, n, out, capacity);
-  return bytes < 0 ? -QUIRA_ERR_ENCODER : bytes;
+  int bytes = lame_encode_buffer(mp3->lame, samples, samples, n, out, lame_room(capacity));
+  return bytes < 0 ? QUIRA_ERR_ENCODER : bytes;
 }
 
-int32_t quira_mp3_finish(QuiraMp3* mp3, uint8_t* out, int32_t capacity) {
-  if (!mp3 || !out) return -QUIRA_ERR_ARGUMENT;
-  if (mp3->finished) return -QUIRA_ERR_STATE;
+int32_t quira_mp3_finish(QuiraMp3* mp3, uint8_t* out, size_t capacity) {
+  if (!mp3 || !out) return QUIRA_ERR_ARGUMENT;
+  if (mp3->finished) return QUIRA_ERR_STATE;
   mp3->finished = 1;
-  int bytes = lame_encode_flush(mp3->lame, out, capacity);
-  return bytes < 0 ? -QUIRA_ERR_ENCODER : bytes;
+  int bytes = lame_encode_flush(mp3->lame, out, lame_room(capacity));
+  return bytes < 0 ? QUIRA_ERR_ENCODER : bytes;
 }
 
-int32_t quira_mp3_info_frame(QuiraMp3* mp3, uint8_t* out, int32_t capacity) {
-  if (!mp3 || !out || capacity < 0) return -QUIRA_ERR_ARGUMENT;
-  if (!mp3->finished) return -QUIRA_ERR_STATE;
-  size_t bytes = lame_get_lametag_frame(mp3->lame, out, (size_t)capacity);
-  return bytes == 0 || bytes > (size_t)capacity ? -QUIRA_ERR_ENCODER : (int32_t)bytes;
+int32_t quira_mp3_info_frame(QuiraMp3* mp3, uint8_t* out, size_t capacity) {
+  if (!mp3 || !out) return QUIRA_ERR_ARGUMENT;
+  if (!mp3->finished) return QUIRA_ERR_STATE;
+  size_t bytes = lame_get_lametag_frame(mp3->lame, out, capacity);
+  if (bytes > capacity) return QUIRA_ERR_CAPACITY;
+  return bytes == 0 ? QUIRA_ERR_ENCODER : (int32_t)bytes;
 }
 
 void quira_mp3_free(QuiraMp3* mp3) {
@@ -76,12 +80,12 @@ void quira_mp3_free(QuiraMp3* mp3) {
 struct QuiraMp3 {
   int unused;
 };
-int quira_mp3_new(QuiraMp3** mp3) {
+QuiraStatus quira_mp3_new(QuiraMp3** mp3) {
   if (mp3) *mp3 = nullptr;
   return QUIRA_ERR_ENCODER;
 }
-int32_t quira_mp3_encode(QuiraMp3*, const int16_t*, int32_t, uint8_t*, int32_t) { return -QUIRA_ERR_STATE; }
-int32_t quira_mp3_finish(QuiraMp3*, uint8_t*, int32_t) { return -QUIRA_ERR_STATE; }
-int32_t quira_mp3_info_frame(QuiraMp3*, uint8_t*, int32_t) { return -QUIRA_ERR_STATE; }
+int32_t quira_mp3_encode(QuiraMp3*, const int16_t*, int32_t, uint8_t*, size_t) { return QUIRA_ERR_STATE; }
+int32_t quira_mp3_finish(QuiraMp3*, uint8_t*, size_t) { return QUIRA_ERR_STATE; }
+int32_t quira_mp3_info_frame(QuiraMp3*, uint8_t*, size_t) { return QUIRA_ERR_STATE; }
 void quira_mp3_free(QuiraMp3*) {}
 #endif

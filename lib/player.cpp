@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QuiraPlayer: the Windows player's playback control without its window or device. Each call of
 // quira_player_next is one buffer-done notification: the buffers come out in the order the device
 // plays them, filled exactly as the player fills them.
@@ -26,11 +27,11 @@ struct QuiraPlayer {
   uint8_t block[BLOCK_BYTES];  // the block read last; zero until then, as in the player
 };
 
-int quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraPlayer** player) {
+QuiraStatus quira_player_new(QuiraCarrier* carrier, const QuiraEffectChoice* effect, QuiraPlayer** player) {
+  int8_t code = 0, level = 0;
   if (!carrier || !player) return QUIRA_ERR_ARGUMENT;
   *player = nullptr;
-  int8_t code = 0, level = 0;
-  if (carrier_effect(carrier, effect, &code, &level) != QUIRA_OK) return QUIRA_ERR_ARGUMENT;
+  if (!carrier_effect(carrier, effect, &code, &level)) return QUIRA_ERR_ARGUMENT;
   QuiraPlayer* p = (QuiraPlayer*)calloc(1, sizeof(QuiraPlayer));
   if (!p) return QUIRA_ERR_MEMORY;
   p->carrier = carrier;
@@ -47,7 +48,7 @@ void quira_player_free(QuiraPlayer* player) {
   free(player);
 }
 
-int quira_player_start(QuiraPlayer* player) {
+QuiraStatus quira_player_start(QuiraPlayer* player) {
   if (!player) return QUIRA_ERR_ARGUMENT;
   if (player->playing) return QUIRA_ERR_STATE;
   buffer_cycle_start(&player->cycle, player->effect_code, player->effect_level);
@@ -60,15 +61,16 @@ int quira_player_start(QuiraPlayer* player) {
   return QUIRA_OK;
 }
 
-int quira_player_next(QuiraPlayer* player, int16_t* samples, int32_t* kind) {
-  if (!player || !samples) return -QUIRA_ERR_ARGUMENT;
+int32_t quira_player_next(QuiraPlayer* player, int16_t* samples, size_t capacity, int32_t* kind) {
+  if (!player || !samples) return QUIRA_ERR_ARGUMENT;
+  if (capacity < BLOCK_SAMPLES) return QUIRA_ERR_CAPACITY;
   if (!player->playing) return 0;
   if (player->start_silence > 0) {
     // The two buffers queued silent at the start; the effect stage never sees them.
     player->start_silence--;
     memset(samples, 0, BUFFER_BYTES);
     if (kind) *kind = QUIRA_BUFFER_START_SILENCE;
-    return 1;
+    return BLOCK_SAMPLES;
   }
   if (!player->decoding) {
     // The last block's buffer has played: the end of the message.
@@ -89,22 +91,23 @@ int quira_player_next(QuiraPlayer* player, int16_t* samples, int32_t* kind) {
   player->title_blocks = player->block_counter;
   if (kind) *kind = player->first_refill ? QUIRA_BUFFER_PRIMING : QUIRA_BUFFER_BLOCK;
   player->first_refill = 0;
-  return 1;
+  return BLOCK_SAMPLES;
 }
 
-void quira_player_stop(QuiraPlayer* player) {
-  if (!player) return;
+QuiraStatus quira_player_stop(QuiraPlayer* player) {
+  if (!player) return QUIRA_ERR_ARGUMENT;
   if (player->playing) {
     player->playing = 0;
     player->decoding = 0;
-    return;
+    return QUIRA_OK;
   }
   // Stop while stopped rewinds to the start.
   player->block_counter = 0;
   player->title_blocks = 0;
+  return QUIRA_OK;
 }
 
-int quira_player_seek(QuiraPlayer* player, int64_t block) {
+QuiraStatus quira_player_seek(QuiraPlayer* player, int64_t block) {
   if (!player) return QUIRA_ERR_ARGUMENT;
   if (player->playing) return QUIRA_ERR_STATE;
   int64_t blocks = payload_block_count(player->carrier->info.payload_bytes);
@@ -113,11 +116,19 @@ int quira_player_seek(QuiraPlayer* player, int64_t block) {
   return QUIRA_OK;
 }
 
-int quira_player_playing(const QuiraPlayer* player) { return player && player->playing ? 1 : 0; }
+int32_t quira_player_playing(const QuiraPlayer* player) { return player && player->playing ? 1 : 0; }
 
-int64_t quira_player_position(const QuiraPlayer* player) { return player ? player->block_counter : 0; }
+int64_t quira_player_position(const QuiraPlayer* player) {
+  return player ? player->block_counter : (int64_t)QUIRA_ERR_ARGUMENT;
+}
 
-void quira_player_title(const QuiraPlayer* player, char* title) {
-  if (!player || !title) return;
-  quira_title_text(player->title_blocks, player->carrier->info.total_seconds, title);
+int64_t quira_player_length(const QuiraPlayer* player) {
+  if (!player) return QUIRA_ERR_ARGUMENT;
+  const int64_t buffers = 2 + payload_block_count(player->carrier->info.payload_bytes);
+  return buffers > INT64_MAX / BLOCK_SAMPLES ? INT64_MAX : buffers * BLOCK_SAMPLES;
+}
+
+int32_t quira_player_title(const QuiraPlayer* player, char* title, size_t capacity) {
+  if (!player) return QUIRA_ERR_ARGUMENT;
+  return quira_title_text(player->title_blocks, player->carrier->info.total_seconds, title, capacity);
 }

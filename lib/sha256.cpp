@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/sha256.h"
 
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256 (FIPS 180-4), for recognising the player in front of a carrier. Incremental: init,
 // any number of updates, digest. Small and dependency-free so that every build of the library,
 // the browser's included, has the same one.

@@ -45,7 +45,7 @@ bool read_digits(const char* text, int64_t* value) {
   return true;
 }
 
-int64_t payload_bytes_of(const QuiraCarrier* c) { return c->source.size - PAYLOAD_OFFSET; }
+int64_t payload_bytes_of(const QuiraCarrier* c) { return c->source.length - PAYLOAD_OFFSET; }
 
 // The payload's bytes from offset at, decoded from the page's base64: three bytes a group of
 // four characters, the last group padded with '='. -1 on a read error, -2 when a character is
@@ -89,15 +89,15 @@ int64_t base64_read(QuiraCarrier* c, int64_t at, uint8_t* out, int64_t n) {
 // is of the player this library holds), then the payload.
 int64_t wrapped_read_at(void* context, int64_t offset, void* buffer, int32_t n) {
   QuiraCarrier* c = (QuiraCarrier*)context;
-  if (offset >= c->source.size) return 0;
-  int64_t want = c->source.size - offset < n ? c->source.size - offset : n;
+  if (offset >= c->source.length) return 0;
+  int64_t want = c->source.length - offset < n ? c->source.length - offset : n;
   uint8_t* out = (uint8_t*)buffer;
   int64_t got = 0;
   if (offset < PAYLOAD_OFFSET) {
     uint8_t own[32];
     player_own_sha256(own);
     size_t image_size = 0;
-    const uint8_t* image = quira_player_image(&image_size);
+    const uint8_t* image = quira_embedded_player(&image_size);
     if (memcmp(own, c->front_sha256, 32) != 0 || !image || image_size != PAYLOAD_OFFSET) return -1;
     got = PAYLOAD_OFFSET - offset < want ? PAYLOAD_OFFSET - offset : want;
     memcpy(out, image + offset, (size_t)got);
@@ -123,11 +123,11 @@ void carrier_wrap_payload(QuiraCarrier* c, const QuiraSource* payload, int32_t w
   c->wrap = wrap;
   c->text_at = text_at;
   memcpy(c->front_sha256, front, 32);
-  c->source = {c, wrapped_read_at, PAYLOAD_OFFSET + payload_bytes};
+  c->source = {sizeof c->source, c, wrapped_read_at, PAYLOAD_OFFSET + payload_bytes};
 }
 
 int web_message_detect(QuiraCarrier* c) {
-  const int64_t size = c->source.size;
+  const int64_t size = c->source.length;
   if (size < QUIRA_WEB_TRAILER_CHARS + (int64_t)sizeof PAGE_OPENING) return 0;
   char opening[sizeof PAGE_OPENING - 1];
   int64_t got = c->source.read_at(c->source.context, 0, opening, (int32_t)sizeof opening);
@@ -170,13 +170,14 @@ int web_message_detect(QuiraCarrier* c) {
   return 1;
 }
 
-int quira_web_trailer(int64_t at, int64_t payload_bytes, const uint8_t player_sha256[32],
-                      char* trailer) {
+int32_t quira_web_trailer(int64_t at, int64_t payload_bytes, const uint8_t* player_sha256, char* trailer,
+                          size_t capacity) {
   if (!player_sha256 || !trailer || at < 0 || payload_bytes < 0 || at > 999999999999999LL ||
       payload_bytes > 999999999999999LL)
     return QUIRA_ERR_ARGUMENT;
+  if (capacity < QUIRA_WEB_TRAILER_CHARS + 1) return QUIRA_ERR_CAPACITY;
   char hex[65];
   for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", player_sha256[i]);
   snprintf(trailer, QUIRA_WEB_TRAILER_CHARS + 1, TRAILER_FORMAT, (long long)at, (long long)payload_bytes, hex);
-  return QUIRA_OK;
+  return QUIRA_WEB_TRAILER_CHARS;
 }

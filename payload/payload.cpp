@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier header reader.
 #include "payload/payload.h"
 
@@ -41,7 +42,6 @@ int64_t payload_block_count(int64_t payload_bytes) {
 }
 
 void payload_parse(PayloadInfo* info, int64_t file_length) {
-  info->buffer_bytes = BUFFER_BYTES;
   info->payload_bytes = file_length - PAYLOAD_OFFSET;
   info->effect_code = (int8_t)info->header.bytes[PAYLOAD_EFFECT_BYTE];
   info->level_byte = info->header.bytes[PAYLOAD_LEVEL_BYTE];
@@ -49,7 +49,6 @@ void payload_parse(PayloadInfo* info, int64_t file_length) {
 }
 
 int payload_read_header(const CarrierFiles* files, const char* path, PayloadInfo* info) {
-  info->buffer_bytes = BUFFER_BYTES;
   void* file = files->open(files->context, path);
   if (!file) {
     info->payload_bytes = 0;

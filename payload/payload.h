@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carrier layout and payload header reader.
 //
 // A carrier is the player executable (PAYLOAD_OFFSET bytes) followed by the payload: a 12-byte
@@ -17,7 +18,6 @@ enum {
   BLOCK_BYTES = 1440,           // one block: ten scrambled frames, 0.36 s
   BLOCK_SAMPLES = 5760,         // samples one block decodes to
   BUFFER_BYTES = 11520,         // one output buffer: BLOCK_SAMPLES signed 16-bit samples
-  PAYLOAD_BYTES_PER_SECOND = 4000,
   PAYLOAD_EFFECT_BYTE = 10,     // header byte holding the effect code
   PAYLOAD_LEVEL_BYTE = 11,      // header byte holding the level byte
   VOICE_RATE = 16000            // samples per second the player hands its device
@@ -35,7 +35,6 @@ struct PayloadInfo {
   uint8_t level_byte;     // header byte 11
   int64_t payload_bytes;  // file length - PAYLOAD_OFFSET; negative when the file is shorter
   int32_t total_seconds;  // message length, rounded to the nearest second
-  int32_t buffer_bytes;   // BUFFER_BYTES
 };
 
 // How the player reaches its carrier's bytes: a byte stream opened by name, positioned from the
@@ -70,6 +69,9 @@ int32_t payload_total_seconds(int64_t payload_bytes);
 
 // Effect level from the level byte: 127 - byte, reduced modulo 256, read as signed 8-bit.
 int8_t payload_effect_level(uint8_t level_byte);
+
+// The level byte that stores a level: 127 - level, modulo 256; payload_effect_level's inverse.
+inline uint8_t payload_level_byte(int8_t level) { return (uint8_t)(127 - level); }
 
 // File offset of block k: PAYLOAD_OFFSET + 12 + BLOCK_BYTES x k.
 int64_t payload_block_offset(int64_t block);

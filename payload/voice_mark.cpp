@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Voice mark in header bytes 0-9.
 #include "payload/voice_mark.h"
 

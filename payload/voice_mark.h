@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The voice mark: what `quira make` writes in payload header bytes 0-9, which the player ignores.
 //
 //   bytes 0-3  'Q' 'V' 'M' 0x01   marker and layout version

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The other side of the stand-in for Windows services: what the program hosting the player on
 // Linux sets up and drives. A module gives the player its resources (read from the Windows
 // player's own executable image) and its file name (the carrier); a wave device stands for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PE resource directory and dialog template reader.
 //
 // Every read goes through a Reader, which holds a window of the image and a position inside it

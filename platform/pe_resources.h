@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resources of a Windows executable image held in memory: the resource directory of a PE file
 // and the DIALOGEX / DIALOG templates stored in it. Used by the Linux stand-in to load the player's
 // dialog and bitmaps from the very executable that Windows runs, and by the tool and the tests to

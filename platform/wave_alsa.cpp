@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sound card behind waveOut*: the system's default ALSA playback device.
 //
 // The device is opened non-blocking with the library's own conversions allowed (rate, channels,

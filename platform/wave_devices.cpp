@@ -1,9 +1,10 @@
+// SPDX-License-Identifier: MIT
 // Wave devices without a sound card: one that discards, one that hands samples to a sink, one
 // that writes a WAV file. All three play at once, whenever the player waits.
 #include <stdio.h>
 #include <string.h>
 
-#include "audio/wav_header.h"
+#include "platform/wav_header.h"
 #include "platform/host.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wave output device of the stand-in: waveOut* over one installed WaveDevice.
 //
 // One device can be open at a time, which is all the player ever opens. Queued headers are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows services the player calls: dialogs and controls, window messages, the wave output
 // device, the module's file name and wsprintfA. On Windows this is the system's own headers; on
 // other systems it declares the same subset, implemented by this folder's stand-in, so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows, dialogs, controls and the message queue of the stand-in.
 //
 // A dialog is made from the template in the module's image, with one child window per control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource numbers of the player executable, shared by the resource script, the player code and
 // the tests that read the built executable back.
 #pragma once

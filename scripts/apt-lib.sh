@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installing Debian packages, for the set-up scripts (sourced by them):
 #   apt_install WHO PACKAGE...
 # installs those of the packages that are not installed yet, as root or through sudo; WHO starts

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the maker's pinned dependencies, static, from Debian's source packages, for one target,
 # into PREFIX/lib and PREFIX/include: libsoxr (the resampler), LAME's libmp3lame (the encoder),
 # and the few functions of musl's libm that those two call.

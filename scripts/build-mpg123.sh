@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the pinned static libmpg123 from Debian's source for one target.
 #   build-mpg123.sh SRC_DIR HOST PREFIX [generic]
 # HOST is "native", a cross triplet (i686-w64-mingw32, x86_64-w64-mingw32) or wasm32 (the web

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds the Windows cross builds, i686 and x86_64, with mingw-w64:
 #   build-windows.sh            -> build/mingw-i686 and build/mingw-x86_64 in this tree
 # Installs the cross compilers (and CMake and Ninja) when missing; needs root for that. The first

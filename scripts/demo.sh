@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up what is missing, makes a sample carrier from real speech with quira make, and shows what
 # quira does with it: its description, exports of the message as heard, dry and with a voice
 # effect, its plain MPEG frames, a carrier made with an effect from a recorded voice, the list of
-# effects, and the message played on the sound device when the machine has one.
+# effects, and the message played on the sound device when the machine has one. The tool is
+# built and shown first; then the rest is built, the web page among it (the library compiled to
+# WebAssembly, the longest part of a first build), and the demo says where to open it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh --tool
 
 quira=build/native/tool/quira
 mkdir -p build/sample
@@ -42,3 +45,12 @@ if [ "$status" -eq 4 ]; then
 elif [ "$status" -ne 0 ]; then
   exit "$status"
 fi
+
+echo
+echo "Building the rest: the web page (the library compiled to WebAssembly) and libquira..."
+scripts/setup.sh
+echo
+run page -o build/sample/quira.html
+echo "The web page plays and makes carriers in any browser, from disk, sending nothing anywhere:"
+echo "  file://$PWD/build/sample/quira.html   (the build's own copy: build/native/web/quira.html)"
+echo "Open build/sample/message.exe in it, or hand the page to whoever a message goes to."

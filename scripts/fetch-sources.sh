@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Downloads the Debian source packages that the pinned libraries are built from, the versions that
 # scripts/sources/PACKAGE.sha256 pin (mpg123 for the decoder; libsoxr, lame and musl for the
 # maker), into DEST (default: build/deps/src), where configure takes them from:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer harnesses (tests/fuzz: clang, AddressSanitizer, UndefinedBehaviorSanitizer)
 # in build/fuzz and runs each on its seed corpus for a while:
 #   scripts/fuzz.sh                      every harness for 15 s (scripts/test.sh runs this)

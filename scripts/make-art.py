@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws the player's button images and icon and writes them into res/.
 
     scripts/make-art.py [OUT_DIR]     (default: res/ beside this script)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes carriers from real speech for the tests and the demo:
 #   make-test-media.sh OUT_DIR PACK_CARRIER_PROGRAM PLAYER_EXE
 # Speech comes from espeak-ng and from the spoken prompts that alsa-utils ships; sox brings it to

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shell functions for making carriers from speech; sourced by the media and benchmark scripts.
 
 # pad IN OUT: pads a mono WAV so that LAME writes whole blocks and the speech starts a block.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up the web page's browser tests in the three engines Debian ships: chromium (driven by
 # playwright-core), firefox-esr (driven by puppeteer-core over WebDriver BiDi) and WebKitGTK's
 # MiniBrowser (driven by webkit2gtk-driver's WebKitWebDriver, on Xvfb), with PulseAudio for the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs Wine for running the Windows builds (32- and 64-bit), with what the player's test needs
 # to show its window on a virtual display, and creates the Wine prefix the Windows tests use:
 #   setup-wine.sh [PREFIX_DIR]     (default: build/wineprefix in this tree)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up what is missing and runs every test: the Linux build, the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds against Linux under Wine, the
 # Windows player itself under Wine on a virtual display (the Wine tests are named windows_*), and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Unpacks a Debian source package (format 3.0 (quilt)) as dpkg-source would, into DEST:
 #   unpack-source.sh ORIG_TARBALL DEBIAN_TARBALL DEST
 # the upstream tarball, Debian's directory laid over it and Debian's patches applied in series

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts that run Windows programs under Wine. wine_choose sets:
 #   WINE        the launcher to run programs with
 #   WINE_32BIT  1 when 32-bit Windows programs can run here, else 0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Block decoding on carriers made from real speech, against the pinned library decoding the plain
 // stream in one go, against Debian's mpg123 command, and on blocks damaged on purpose.
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ Decoded decode_straight(std::vector<Block> blocks) {
   block_decoder_reset(&DECODER);
   for (size_t k = 0; k < blocks.size(); k++) {
     int32_t samples_out = -1;
-    DecodeRequest request = {blocks[k].data(), BLOCK_BYTES, &run.samples[k * BLOCK_SAMPLES], &samples_out};
+    DecodeRequest request = {blocks[k].data(), &run.samples[k * BLOCK_SAMPLES], &samples_out};
     run.decoded += block_decode(&DECODER, &request);
   }
   return run;
@@ -76,7 +77,7 @@ TEST(DecodeMedia, EveryAcceptedFormatGivesWholeBlocks) {
     std::vector<int16_t> out(BLOCK_SAMPLES);
     for (size_t k = 0; k < blocks.size(); k++) {
       int32_t samples_out = -1;
-      DecodeRequest request = {blocks[k].data(), BLOCK_BYTES, out.data(), &samples_out};
+      DecodeRequest request = {blocks[k].data(), out.data(), &samples_out};
       ASSERT_EQ(block_decode(&DECODER, &request), 1) << FORMAT_CARRIERS[i] << " block " << k;
       ASSERT_EQ(samples_out, BLOCK_SAMPLES);
     }
@@ -161,7 +162,7 @@ TEST(DecodeMedia, FirstHeaderOutsideTheThreeWordsLeavesAllUntouched) {
     Block before = block;
     std::vector<int16_t> out(BLOCK_SAMPLES, 1234);
     int32_t samples_out = -7;
-    DecodeRequest request = {block.data(), BLOCK_BYTES, out.data(), &samples_out};
+    DecodeRequest request = {block.data(), out.data(), &samples_out};
     EXPECT_EQ(block_decode(&DECODER, &request), 0) << std::hex << word;
     EXPECT_TRUE(block == before);
     EXPECT_EQ(samples_out, -7);
@@ -178,11 +179,11 @@ TEST(DecodeMedia, RefusedHeaderInSeventhFrameKeepsSixFrames) {
   std::vector<int16_t> out(BLOCK_SAMPLES, 1234);
   int32_t samples_out = -1;
   for (int k = 0; k < 2; k++) {
-    DecodeRequest request = {blocks[(size_t)k].data(), BLOCK_BYTES, out.data(), &samples_out};
+    DecodeRequest request = {blocks[(size_t)k].data(), out.data(), &samples_out};
     ASSERT_EQ(block_decode(&DECODER, &request), 1);
   }
   std::fill(out.begin(), out.end(), 1234);
-  DecodeRequest request = {damaged.data(), BLOCK_BYTES, out.data(), &samples_out};
+  DecodeRequest request = {damaged.data(), out.data(), &samples_out};
   EXPECT_EQ(block_decode(&DECODER, &request), 0);
   EXPECT_EQ(samples_out, 3456);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 3456, clean.samples.begin() + 2 * BLOCK_SAMPLES));
@@ -196,7 +197,7 @@ TEST(DecodeMedia, SecondDecodeOfABlockFailsAndChangesNothing) {
   Block block = carrier_blocks(media_path("speech-32.exe"))[5];
   std::vector<int16_t> out(BLOCK_SAMPLES);
   int32_t samples_out = 0;
-  DecodeRequest request = {block.data(), BLOCK_BYTES, out.data(), &samples_out};
+  DecodeRequest request = {block.data(), out.data(), &samples_out};
   block_decoder_reset(&DECODER);
   ASSERT_EQ(block_decode(&DECODER, &request), 1);
   Block plain = block;
@@ -217,8 +218,8 @@ TEST(DecodeMedia, BlockAfterPrimingEqualsFreshDecoderThroughBoth) {
     int32_t samples_out;
     Block b15 = blocks[15], b16 = blocks[16];
     block_decoder_reset(&DECODER);
-    DecodeRequest p = {b15.data(), BLOCK_BYTES, priming.data(), &samples_out};
-    DecodeRequest a = {b16.data(), BLOCK_BYTES, after.data(), &samples_out};
+    DecodeRequest p = {b15.data(), priming.data(), &samples_out};
+    DecodeRequest a = {b16.data(), after.data(), &samples_out};
     ASSERT_EQ(block_decode(&DECODER, &p), 1);
     ASSERT_EQ(block_decode(&DECODER, &p), 0);  // the priming block's second decode, as the refill makes it
     ASSERT_EQ(block_decode(&DECODER, &a), 1);
@@ -289,7 +290,7 @@ TEST(DecodeHostile, DamagedBlocksNeverLeaveTheirBytes) {
         std::fill(block.get(), block.get() + BLOCK_BYTES, (uint8_t)(trial & 1 ? 0xFF : 0x00));
         break;
     }
-    DecodeRequest request = {block.get(), BLOCK_BYTES, out.data(), &samples_out};
+    DecodeRequest request = {block.get(), out.data(), &samples_out};
     int result = block_decode(&DECODER, &request);
     ASSERT_TRUE(result == 0 || result == 1);
   }

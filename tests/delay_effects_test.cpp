@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Swept delay and pitch shift: derived presets, impulse responses, sweeps, jumps and cross-fades.
 #include <gtest/gtest.h>
 #include <stdint.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One effect stage for the effect tests, as the player keeps one for its whole process, and the
 // families' calls over its records by their short forms.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Effect stage: the mix, truncation and clip, level signs, dry codes, buffer boundaries, names.
 #include <gtest/gtest.h>
 #include <stdint.h>
@@ -168,8 +169,8 @@ TEST(EffectNames, FindAcceptsNoneAndRejectsTheRest) {
   EXPECT_EQ(quira_effect_find("0"), 0);
   EXPECT_EQ(quira_effect_find("05"), 5);
   for (const char* bad : {"", "17", "-1", "255", "1000", "0x5", "Echo", "echo ", " 5", "5a"})
-    EXPECT_EQ(quira_effect_find(bad), -1) << '"' << bad << '"';
-  EXPECT_EQ(quira_effect_find(nullptr), -1);
+    EXPECT_EQ(quira_effect_find(bad), QUIRA_ERR_ARGUMENT) << '"' << bad << '"';
+  EXPECT_EQ(quira_effect_find(nullptr), QUIRA_ERR_ARGUMENT);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ std::vector<float> speech(size_t n) {
   return out;
 }
 
-const QuiraMakeOptions PLAIN = {0, 0, 32, -1};
+const QuiraMakeOptions PLAIN = {sizeof(QuiraMakeOptions), 0, 0, 32, -1};
 
 // A carrier of size bytes read through a QuiraSource: the front part and header of a real
 // carrier, then zeros (a sparse file), with every read's offset noted.
@@ -65,13 +65,13 @@ struct FarSource {
       ((uint8_t*)buffer)[i] = offset + i < (int64_t)s->front.size() ? s->front[(size_t)(offset + i)] : 0;
     return take + s->claim_extra;
   }
-  QuiraSource source() { return {this, read_at, size}; }
+  QuiraSource source() { return {sizeof(QuiraSource), this, read_at, size}; }
 };
 
 FarSource far_source(int64_t size) {
   std::vector<uint8_t> bytes = read_bytes(media_path("speech-32.exe"));
   bytes.resize(QUIRA_PAYLOAD_OFFSET + QUIRA_HEADER_BYTES);
-  return {bytes, size};
+  return {bytes, size, 0, {}};
 }
 
 // Every block read lies inside the payload: none lands back in the front part or past the end.
@@ -87,9 +87,9 @@ void expect_reads_in_payload(const FarSource& s, size_t from) {
 // The header promises a sentence for every status; the most negative one was negated past
 // INT_MAX and indexed the table with it.
 TEST(LibraryEdges, EveryStatusHasASentence) {
-  for (int status : {INT_MIN, INT_MIN + 1, -QUIRA_ERR_DAMAGED - 1, INT_MAX, QUIRA_ERR_DAMAGED + 1})
-    EXPECT_STREQ(quira_status_text(status), "unknown error") << status;
-  EXPECT_STREQ(quira_status_text(-QUIRA_ERR_MEMORY), "out of memory");
+  for (int status : {INT_MIN, INT_MIN + 1, QUIRA_ERR_DAMAGED - 1, INT_MAX, 1})
+    EXPECT_STREQ(quira_status_text(status), "unknown status") << status;
+  EXPECT_STREQ(quira_status_text(QUIRA_ERR_MEMORY), "out of memory");
   EXPECT_STREQ(quira_status_text(QUIRA_OK), "success");
 }
 
@@ -112,9 +112,9 @@ TEST(LibraryEdges, MakerRatesOutsideTheResamplersRangeAreRefused) {
         return 100;  // a refusal must leave no maker behind
       }
       quira_maker_free(maker);
-      return made;
+      return -made;
     });
-    EXPECT_EQ(status, QUIRA_ERR_ARGUMENT) << "rate " << rate << " (negative: killed by that signal)";
+    EXPECT_EQ(status, -QUIRA_ERR_ARGUMENT) << "rate " << rate << " (negative: killed by that signal)";
   }
 
   // Real speech at the range's ends: 8 samples at 1 Hz are 8 s of voice; 2^19 samples at
@@ -133,11 +133,12 @@ TEST(LibraryEdges, MakerRatesOutsideTheResamplersRangeAreRefused) {
     const double expected = (double)edge.frames * QUIRA_SAMPLE_RATE / edge.rate;
     EXPECT_NEAR((double)quira_maker_voice_samples(maker), expected, 1.0);
     std::vector<uint8_t> carrier((size_t)quira_maker_size(maker));
-    ASSERT_EQ(quira_maker_read(maker, 0, carrier.data(), (int64_t)carrier.size()), (int64_t)carrier.size());
+    ASSERT_EQ(quira_maker_read(maker, 0, carrier.data(), carrier.size()), (int64_t)carrier.size());
     quira_maker_free(maker);
     QuiraCarrier* opened = nullptr;
     ASSERT_EQ(quira_carrier_open_memory(carrier.data(), carrier.size(), &opened), QUIRA_OK);
-    QuiraHeaderFacts facts;
+    QuiraHeaderFacts facts = {};
+    facts.struct_size = sizeof facts;
     ASSERT_EQ(quira_carrier_header(opened, &facts), QUIRA_OK);
     EXPECT_TRUE(facts.has_voice_mark);
     EXPECT_NEAR((double)facts.voice_samples, expected, 1.0);
@@ -149,11 +150,12 @@ TEST(LibraryEdges, MakerRatesOutsideTheResamplersRangeAreRefused) {
 TEST(LibraryEdges, WavHeaderRefusesEveryCountPastItsSizes) {
   uint8_t header[44];
   const int64_t most = ((int64_t)0xFFFFFFFF - 36) / 2;
-  EXPECT_EQ(quira_wav_header(most, header), 1);
+  EXPECT_EQ(quira_wav_header(most, header, sizeof header), QUIRA_WAV_HEADER_BYTES);
   EXPECT_EQ(header[40] | header[41] << 8 | header[42] << 16 | (uint32_t)header[43] << 24, (uint32_t)(most * 2));
-  for (int64_t samples : {most + 1, (int64_t)1 << 62, ((int64_t)1 << 62) + 1, INT64_MAX / 2 + 1, INT64_MAX,
-                          (int64_t)-1, INT64_MIN})
-    EXPECT_EQ(quira_wav_header(samples, header), 0) << samples;
+  for (int64_t samples : {most + 1, (int64_t)1 << 62, ((int64_t)1 << 62) + 1, INT64_MAX / 2 + 1, INT64_MAX})
+    EXPECT_EQ(quira_wav_header(samples, header, sizeof header), QUIRA_ERR_WAV_LIMIT) << samples;
+  for (int64_t samples : {(int64_t)-2, INT64_MIN})
+    EXPECT_EQ(quira_wav_header(samples, header, sizeof header), QUIRA_ERR_ARGUMENT) << samples;
 }
 
 // A carrier of INT64_MAX bytes through a reader: the offset of its highest blocks overflowed
@@ -164,7 +166,8 @@ TEST(LibraryEdges, BlocksNearInt64MaxAreReadInsideThePayload) {
   QuiraSource source = far.source();
   QuiraCarrier* carrier = nullptr;
   ASSERT_EQ(quira_carrier_open_source(&source, &carrier), QUIRA_OK);
-  QuiraHeaderFacts facts;
+  QuiraHeaderFacts facts = {};
+  facts.struct_size = sizeof facts;
   ASSERT_EQ(quira_carrier_header(carrier, &facts), QUIRA_OK);
   EXPECT_TRUE(facts.player_ours);
   const int64_t blocks = facts.blocks;
@@ -172,9 +175,8 @@ TEST(LibraryEdges, BlocksNearInt64MaxAreReadInsideThePayload) {
 
   size_t from = far.offsets.size();
   uint8_t frames[QUIRA_BLOCK_BYTES];
-  int32_t bytes = -1;
   for (int64_t block : {INT64_MAX, INT64_MAX / QUIRA_BLOCK_BYTES, blocks, blocks - 1})
-    EXPECT_EQ(quira_carrier_frames(carrier, block, frames, &bytes), QUIRA_ERR_NOT_FRAMES) << block;
+    EXPECT_EQ(quira_carrier_frames(carrier, block, frames, sizeof frames), QUIRA_ERR_NOT_FRAMES) << block;
   expect_reads_in_payload(far, from);
 
   // The player held at the end and started: it backs up to the last block, plays it, and ends.
@@ -186,13 +188,13 @@ TEST(LibraryEdges, BlocksNearInt64MaxAreReadInsideThePayload) {
   ASSERT_EQ(quira_player_start(player), QUIRA_OK);
   int16_t buffer[QUIRA_BUFFER_SAMPLES];
   int32_t kind = -1;
-  EXPECT_EQ(quira_player_next(player, buffer, &kind), 1);
-  EXPECT_EQ(quira_player_next(player, buffer, &kind), 1);
-  EXPECT_EQ(quira_player_next(player, buffer, &kind), 1);
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, &kind), QUIRA_BUFFER_SAMPLES);
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, &kind), QUIRA_BUFFER_SAMPLES);
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, &kind), QUIRA_BUFFER_SAMPLES);
   EXPECT_EQ(kind, QUIRA_BUFFER_PRIMING);
-  EXPECT_EQ(quira_player_next(player, buffer, &kind), 0) << "the payload ends after the last block";
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, &kind), 0) << "the payload ends after the last block";
   char title[QUIRA_TITLE_CHARS];
-  quira_player_title(player, title);
+  quira_player_title(player, title, sizeof title);
   EXPECT_STREQ(title, "Quira [596523:14:07]-[596523:14:07]");
   quira_player_free(player);
   expect_reads_in_payload(far, from);
@@ -207,7 +209,7 @@ TEST(LibraryEdges, BlocksNearInt64MaxAreReadInsideThePayload) {
               QuiraHeard* heard = nullptr;
               if (quira_carrier_open_source(&source, &carrier) || quira_heard_open(carrier, nullptr, &heard)) return 1;
               std::vector<int16_t> samples(3 * QUIRA_BUFFER_SAMPLES, 1);
-              int64_t got = quira_heard_read(heard, samples.data(), (int64_t)samples.size());
+              int64_t got = quira_heard_read(heard, samples.data(), samples.size());
               for (int16_t s : samples)
                 if (s != 0) return 2;
               quira_heard_close(heard);
@@ -222,8 +224,9 @@ TEST(LibraryEdges, BlocksNearInt64MaxAreReadInsideThePayload) {
 // negative answer is a read error.
 TEST(LibraryEdges, AReadersClaimsAreHeldToWhatWasAsked) {
   QuiraCarrier* real = nullptr;
-  ASSERT_EQ(quira_carrier_open_path(media_path("speech-32.exe").c_str(), &real), QUIRA_OK);
-  QuiraHeaderFacts truth;
+  ASSERT_EQ(quira_carrier_open_path(media_path("speech-32.exe").c_str(), &real, nullptr), QUIRA_OK);
+  QuiraHeaderFacts truth = {};
+  truth.struct_size = sizeof truth;
   ASSERT_EQ(quira_carrier_header(real, &truth), QUIRA_OK);
   quira_carrier_close(real);
 
@@ -232,7 +235,8 @@ TEST(LibraryEdges, AReadersClaimsAreHeldToWhatWasAsked) {
   QuiraSource source = far.source();
   QuiraCarrier* carrier = nullptr;
   ASSERT_EQ(quira_carrier_open_source(&source, &carrier), QUIRA_OK);
-  QuiraHeaderFacts facts;
+  QuiraHeaderFacts facts = {};
+  facts.struct_size = sizeof facts;
   ASSERT_EQ(quira_carrier_header(carrier, &facts), QUIRA_OK);
   EXPECT_EQ(facts.header_bytes_read, QUIRA_HEADER_BYTES);
   EXPECT_EQ(memcmp(facts.player_sha256, truth.player_sha256, 32), 0) << "the front part hashed as it is";
@@ -240,18 +244,20 @@ TEST(LibraryEdges, AReadersClaimsAreHeldToWhatWasAsked) {
   uint8_t bytes[64];
   EXPECT_EQ(quira_carrier_read(carrier, 0, bytes, 16), 16);
   far.claim_extra = -16 - 7;  // answers -7
-  EXPECT_EQ(quira_carrier_read(carrier, 0, bytes, 16), -1);
+  EXPECT_EQ(quira_carrier_read(carrier, 0, bytes, 16), QUIRA_ERR_READ);
   quira_carrier_close(carrier);
 }
 
-// The header documents a code of -128 to 127 and a level byte of 0 to 255; others wrapped (code
-// 257 played as 1, level byte 256 as 0). They are refused, and the ends of the ranges play.
+// The header documents a code and a level of -128 to 127; others wrapped (code 257 played as 1,
+// a level byte of 256 as 0). They are refused, and the ends of the ranges play.
 TEST(LibraryEdges, EffectChoicesOutsideTheHeaderBytesAreRefused) {
   QuiraCarrier* carrier = nullptr;
-  ASSERT_EQ(quira_carrier_open_path(media_path("speech-32.exe").c_str(), &carrier), QUIRA_OK);
-  for (QuiraEffectChoice choice : {QuiraEffectChoice{257, 0}, QuiraEffectChoice{-129, 0}, QuiraEffectChoice{1, 256},
-                                   QuiraEffectChoice{1, -1}, QuiraEffectChoice{INT32_MIN, INT32_MAX}}) {
-    SCOPED_TRACE(std::to_string(choice.effect_code) + " " + std::to_string(choice.level_byte));
+  ASSERT_EQ(quira_carrier_open_path(media_path("speech-32.exe").c_str(), &carrier, nullptr), QUIRA_OK);
+  const uint32_t size = sizeof(QuiraEffectChoice);
+  for (QuiraEffectChoice choice : {QuiraEffectChoice{size, 257, 0}, QuiraEffectChoice{size, -129, 0},
+                                   QuiraEffectChoice{size, 1, 128}, QuiraEffectChoice{size, 1, -129},
+                                   QuiraEffectChoice{size, INT32_MIN, INT32_MAX}}) {
+    SCOPED_TRACE(std::to_string(choice.effect_code) + " " + std::to_string(choice.effect_level));
     QuiraPlayer* player = (QuiraPlayer*)&choice;
     EXPECT_EQ(quira_player_new(carrier, &choice, &player), QUIRA_ERR_ARGUMENT);
     EXPECT_EQ(player, nullptr);
@@ -259,7 +265,7 @@ TEST(LibraryEdges, EffectChoicesOutsideTheHeaderBytesAreRefused) {
     EXPECT_EQ(quira_heard_open(carrier, &choice, &heard), QUIRA_ERR_ARGUMENT);
     EXPECT_EQ(heard, nullptr);
   }
-  for (QuiraEffectChoice choice : {QuiraEffectChoice{-128, 255}, QuiraEffectChoice{127, 0}}) {
+  for (QuiraEffectChoice choice : {QuiraEffectChoice{size, -128, -128}, QuiraEffectChoice{size, 127, 127}}) {
     QuiraPlayer* player = nullptr;
     EXPECT_EQ(quira_player_new(carrier, &choice, &player), QUIRA_OK);
     quira_player_free(player);
@@ -274,11 +280,11 @@ TEST(LibraryEdges, EffectChoicesOutsideTheHeaderBytesAreRefused) {
 // the sanitizer build's float-cast-overflow check stops there).
 TEST(LibraryEdges, TitlesOfAnyBlockCountAreHeldToTheClock) {
   char title[QUIRA_TITLE_CHARS];
-  quira_title_text(INT64_MIN, 5, title);
+  quira_title_text(INT64_MIN, 5, title, sizeof title);
   EXPECT_STREQ(title, "Quira [00:00:00]-[00:00:05]");
-  quira_title_text(-1000000000000LL, INT32_MIN, title);
+  quira_title_text(-1000000000000LL, INT32_MIN, title, sizeof title);
   EXPECT_STREQ(title, "Quira [00:00:00]-[00:00:00]");
-  quira_title_text(INT64_MAX, INT32_MAX, title);
+  quira_title_text(INT64_MAX, INT32_MAX, title, sizeof title);
   EXPECT_STREQ(title, "Quira [596523:14:07]-[596523:14:07]");
 }
 
@@ -289,9 +295,9 @@ TEST(LibraryEdges, CallsOutOfOrderAreRefusedAndChangeNothing) {
   EXPECT_EQ(quira_maker_new(16000, 1, nullptr, &maker), QUIRA_ERR_ARGUMENT);
   EXPECT_EQ(quira_maker_new(16000, 0, &PLAIN, &maker), QUIRA_ERR_RATE);
   ASSERT_EQ(quira_maker_new(48000, 1, &PLAIN, &maker), QUIRA_OK);
-  EXPECT_EQ(quira_maker_size(maker), 0) << "no carrier before finish";
+  EXPECT_EQ(quira_maker_size(maker), QUIRA_ERR_STATE) << "no carrier before finish";
   uint8_t byte = 0;
-  EXPECT_EQ(quira_maker_read(maker, 0, &byte, 1), 0);
+  EXPECT_EQ(quira_maker_read(maker, 0, &byte, 1), QUIRA_ERR_STATE);
   EXPECT_EQ(quira_maker_write(maker, nullptr, 1), QUIRA_ERR_ARGUMENT);
   EXPECT_EQ(quira_maker_write(maker, nullptr, 0), QUIRA_OK);
   std::vector<float> voice = speech(48000);
@@ -305,9 +311,9 @@ TEST(LibraryEdges, CallsOutOfOrderAreRefusedAndChangeNothing) {
   EXPECT_EQ(quira_maker_voice_samples(maker), 16000);
   EXPECT_EQ(quira_maker_read(maker, size, &byte, 1), 0);
   EXPECT_EQ(quira_maker_read(maker, INT64_MAX, &byte, 1), 0);
-  EXPECT_EQ(quira_maker_read(maker, -1, &byte, 1), 0);
+  EXPECT_EQ(quira_maker_read(maker, -1, &byte, 1), QUIRA_ERR_ARGUMENT);
   std::vector<uint8_t> carrier((size_t)size);
-  ASSERT_EQ(quira_maker_read(maker, 0, carrier.data(), INT64_MAX), size);
+  ASSERT_EQ(quira_maker_read(maker, 0, carrier.data(), SIZE_MAX), size);
   quira_maker_free(maker);
 
   QuiraCarrier* opened = nullptr;
@@ -315,25 +321,26 @@ TEST(LibraryEdges, CallsOutOfOrderAreRefusedAndChangeNothing) {
   QuiraPlayer* player = nullptr;
   ASSERT_EQ(quira_player_new(opened, nullptr, &player), QUIRA_OK);
   int16_t buffer[QUIRA_BUFFER_SAMPLES];
-  EXPECT_EQ(quira_player_next(player, buffer, nullptr), 0) << "not started";
-  EXPECT_EQ(quira_player_next(player, nullptr, nullptr), -QUIRA_ERR_ARGUMENT);
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, nullptr), 0) << "not started";
+  EXPECT_EQ(quira_player_next(player, nullptr, QUIRA_BUFFER_SAMPLES, nullptr), QUIRA_ERR_ARGUMENT);
   ASSERT_EQ(quira_player_start(player), QUIRA_OK);
   EXPECT_EQ(quira_player_start(player), QUIRA_ERR_STATE);
   EXPECT_EQ(quira_player_seek(player, 1), QUIRA_ERR_STATE);
   int played = 0;
-  while (quira_player_next(player, buffer, nullptr) == 1) played++;
-  QuiraHeaderFacts facts;
+  while (quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, nullptr) > 0) played++;
+  QuiraHeaderFacts facts = {};
+  facts.struct_size = sizeof facts;
   ASSERT_EQ(quira_carrier_header(opened, &facts), QUIRA_OK);
   EXPECT_EQ(played, 2 + facts.blocks) << "two start buffers, then one for every block";
-  EXPECT_EQ(quira_player_next(player, buffer, nullptr), 0);
+  EXPECT_EQ(quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, nullptr), 0);
   EXPECT_EQ(quira_player_position(player), 0);
   quira_player_free(player);
   QuiraHeard* heard = nullptr;
   ASSERT_EQ(quira_heard_open(opened, nullptr, &heard), QUIRA_OK);
   std::vector<int16_t> samples(40000);
-  EXPECT_EQ(quira_heard_read(heard, samples.data(), (int64_t)samples.size()), 16000);
-  EXPECT_EQ(quira_heard_read(heard, samples.data(), (int64_t)samples.size()), 0);
-  EXPECT_EQ(quira_heard_read(heard, samples.data(), -1), -QUIRA_ERR_ARGUMENT);
+  EXPECT_EQ(quira_heard_read(heard, samples.data(), samples.size()), 16000);
+  EXPECT_EQ(quira_heard_read(heard, samples.data(), samples.size()), 0);
+  EXPECT_EQ(quira_heard_read(heard, nullptr, 1), QUIRA_ERR_ARGUMENT);
   quira_heard_close(heard);
   quira_carrier_close(opened);
   quira_player_free(nullptr);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: the speech carriers made by the media fixture, whole-file reads, and a scratch
 // directory.
 #pragma once
@@ -46,6 +47,14 @@ inline std::vector<int16_t> samples_of(const std::vector<uint8_t>& bytes, size_t
   for (size_t i = skip; i + 1 < bytes.size(); i += 2)
     samples.push_back((int16_t)(bytes[i] | bytes[i + 1] << 8));
   return samples;
+}
+
+// A WAV file's bytes as a pipe gets them: the file's and the data's sizes declared open
+// (0xFFFFFFFF), the rest the same.
+inline std::vector<uint8_t> streamed_wav(std::vector<uint8_t> file) {
+  for (size_t at : {4, 40})
+    if (file.size() >= at + 4) memset(file.data() + at, 0xFF, 4);
+  return file;
 }
 
 // A directory of its own under /tmp, removed with everything in it when it goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stand-in's wave output and dialog loop, and the player's wave output on top of them: the
 // behaviour the player relies on from the system, checked where it would break the player.
 #include <gtest/gtest.h>
@@ -53,7 +54,7 @@ struct Harness {
   void run(const WaveDevice* device) {
     current = this;
     size_t image_size = 0;
-    const uint8_t* image = quira_player_image(&image_size);
+    const uint8_t* image = quira_embedded_player(&image_size);
     HINSTANCE module = platform_module(image, image_size, "/nonexistent");
     platform_wave_device(device);
     DialogFace face = {};

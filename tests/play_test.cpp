@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira play and the sound card behind it, with ALSA configurations written here: a card whose
 // output is captured to a file (the library's file plugin over a null device), no card at all,
 // and a card whose samples go into a pipe that this test drains at a steady pace, so that playback
@@ -147,7 +148,7 @@ void with_dialog(void (*body)(HWND dialog)) {
   static void (*run)(HWND) = nullptr;
   run = body;
   size_t image_size = 0;
-  const uint8_t* image_bytes = quira_player_image(&image_size);
+  const uint8_t* image_bytes = quira_embedded_player(&image_size);
   std::span<const uint8_t> image(image_bytes, image_size);
   HINSTANCE module = platform_module(image.data(), image.size(), "unused");
   DialogFace face = {};

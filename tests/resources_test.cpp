@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player's resources read back from a linked Windows executable, and the resource reader on
 // damaged images and hand-made templates.
 #include <gtest/gtest.h>

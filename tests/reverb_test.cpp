@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Room reverberator: derived gains, impulse timing through taps, combs and all-pass, and rounding.
 #include <gtest/gtest.h>
 #include <stdint.h>

@@ -163,7 +163,7 @@ std::vector<uint8_t> web_message(const std::vector<uint8_t>& payload, const uint
   const size_t at = page.size();
   page += base64(payload) + "</script></body></html>\n";
   char trailer[QUIRA_WEB_TRAILER_CHARS + 1];
-  EXPECT_EQ(quira_web_trailer((int64_t)at, (int64_t)payload.size(), sha, trailer), QUIRA_OK);
+  EXPECT_EQ(quira_web_trailer((int64_t)at, (int64_t)payload.size(), sha, trailer, sizeof trailer), QUIRA_WEB_TRAILER_CHARS);
   EXPECT_EQ(strlen(trailer), (size_t)QUIRA_WEB_TRAILER_CHARS);
   page += trailer;
   return std::vector<uint8_t>(page.begin(), page.end());
@@ -176,7 +176,8 @@ TEST(ShareMedia, WebMessagesReadAsTheirCarrier) {
   {
     QuiraCarrier* c = nullptr;
     ASSERT_EQ(quira_carrier_open_memory(exe.data(), exe.size(), &c), QUIRA_OK);
-    QuiraHeaderFacts f;
+    QuiraHeaderFacts f = {};
+    f.struct_size = sizeof f;
     ASSERT_EQ(quira_carrier_header(c, &f), QUIRA_OK);
     memcpy(own, f.player_sha256, 32);
     quira_carrier_close(c);
@@ -189,7 +190,8 @@ TEST(ShareMedia, WebMessagesReadAsTheirCarrier) {
     std::vector<uint8_t> page = web_message(payload, own);
     QuiraCarrier* c = nullptr;
     ASSERT_EQ(quira_carrier_open_memory(page.data(), page.size(), &c), QUIRA_OK);
-    QuiraHeaderFacts f;
+    QuiraHeaderFacts f = {};
+    f.struct_size = sizeof f;
     ASSERT_EQ(quira_carrier_header(c, &f), QUIRA_OK);
     EXPECT_EQ(f.web_message, 1);
     EXPECT_EQ(f.player_ours, 1);
@@ -198,7 +200,7 @@ TEST(ShareMedia, WebMessagesReadAsTheirCarrier) {
     // Every byte at odd offsets and lengths, the front part (our player) included.
     std::vector<uint8_t> back(carrier.size());
     for (int64_t at = 0, n = 1; at < (int64_t)carrier.size(); at += n, n = n * 7 % 5003 + 1) {
-      int64_t got = quira_carrier_read(c, at, back.data() + at, (int32_t)n);
+      int64_t got = quira_carrier_read(c, at, back.data() + at, (size_t)n);
       ASSERT_EQ(got, std::min<int64_t>(n, (int64_t)carrier.size() - at)) << at;
     }
     EXPECT_TRUE(back == carrier);
@@ -212,17 +214,18 @@ TEST(ShareMedia, WebMessagesReadAsTheirCarrier) {
   std::vector<uint8_t> page = web_message(payload, foreign);
   QuiraCarrier* c = nullptr;
   ASSERT_EQ(quira_carrier_open_memory(page.data(), page.size(), &c), QUIRA_OK);
-  QuiraHeaderFacts f;
+  QuiraHeaderFacts f = {};
+  f.struct_size = sizeof f;
   ASSERT_EQ(quira_carrier_header(c, &f), QUIRA_OK);
   EXPECT_EQ(f.player_ours, 0);
   EXPECT_EQ(memcmp(f.player_sha256, foreign, 32), 0);
   uint8_t byte;
-  EXPECT_EQ(quira_carrier_read(c, 100, &byte, 1), -1);
+  EXPECT_EQ(quira_carrier_read(c, 100, &byte, 1), QUIRA_ERR_READ);
   quira_carrier_close(c);
 
   // A bare payload, as the page hands over the one it holds.
   Memory m{payload};
-  QuiraSource source = {&m,
+  QuiraSource source = {sizeof source, &m,
                         [](void* context, int64_t offset, void* buffer, int32_t n) -> int64_t {
                           auto* mem = static_cast<Memory*>(context);
                           if (offset >= (int64_t)mem->bytes.size()) return 0;
@@ -236,7 +239,7 @@ TEST(ShareMedia, WebMessagesReadAsTheirCarrier) {
   EXPECT_EQ(f.player_ours, 1);
   EXPECT_EQ(f.web_message, 0);
   std::vector<uint8_t> back(exe.size());
-  EXPECT_EQ(quira_carrier_read(c, 0, back.data(), (int32_t)back.size()), (int64_t)exe.size());
+  EXPECT_EQ(quira_carrier_read(c, 0, back.data(), back.size()), (int64_t)exe.size());
   EXPECT_TRUE(back == exe);
   quira_carrier_close(c);
 }

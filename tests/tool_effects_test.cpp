@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira export with voice effects: where the player applies them, the header's choice and its
 // overrides, and the tail that the export rings out after the last block.
 #include <gtest/gtest.h>
@@ -77,18 +78,23 @@ TEST(ToolEffectsMedia, AsPlayedAppliesTheHeadersEffectWhereThePlayerDoes) {
 TEST(ToolEffectsMedia, OverridesMapOntoTheHeader) {
   std::string plain = media_path("prompts-32.exe");  // code 0 in its header
   std::string octave = with_header("prompts-32.exe", 13, 30);
-  // --effect by name or code and --level as the header's level byte give what that header gives.
-  EXPECT_TRUE(export_samples("--as-played --effect octave-up --level 30 " + plain) ==
+  // --effect by name or code and --level, the effect's weight as make takes it, give what the
+  // header storing them gives: level 97 is level byte 30, and -128 byte 255.
+  EXPECT_TRUE(export_samples("--as-played --effect octave-up --level 97 " + plain) ==
               export_samples("--as-played " + octave));
-  EXPECT_TRUE(export_samples("--as-played --effect 13 --level 30 " + plain) ==
+  EXPECT_TRUE(export_samples("--as-played --effect 13 --level 97 " + plain) ==
               export_samples("--as-played " + octave));
-  // --dry and level byte 127 (level 0) both give the decoded samples unchanged.
+  std::string inverted = with_header("prompts-32.exe", 13, 255);
+  EXPECT_TRUE(export_samples("--as-played --level -128 " + octave) == export_samples("--as-played " + inverted));
+  // --dry and level 0 both give the decoded samples unchanged.
   std::vector<int16_t> dry = export_samples("--as-played " + plain);
   EXPECT_TRUE(export_samples("--as-played --dry " + octave) == dry);
-  EXPECT_TRUE(export_samples("--as-played --level 127 " + octave) == dry);
+  EXPECT_TRUE(export_samples("--as-played --level 0 " + octave) == dry);
   EXPECT_FALSE(export_samples("--as-played " + octave) == dry);
   EXPECT_EQ(quira_status("export --effect nosuch " + plain + " -o /tmp/x.wav"), 1);
-  EXPECT_EQ(quira_status("export --level 256 " + plain + " -o /tmp/x.wav"), 1);
+  EXPECT_EQ(quira_status("export --level 128 " + plain + " -o /tmp/x.wav"), 1);
+  EXPECT_EQ(quira_status("export --level -129 " + plain + " -o /tmp/x.wav"), 1);
+  unlink(inverted.c_str());
   unlink(octave.c_str());
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers for running the quira command: its exit status and output, whole-file writes and
 // fields of `info --json`.
 #pragma once

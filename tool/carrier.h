@@ -1,5 +1,6 @@
-// A carrier opened for reading by the tool: libquira's QuiraCarrier over the file the tool opened
-// and checked, closed with its owner, and the facts its header gives. The tool only ever reads
+// SPDX-License-Identifier: MIT
+// A carrier opened for reading by the tool: libquira's QuiraCarrier over the file, closed with its
+// owner, and the facts its header gives. The tool only ever reads
 // the front part's bytes, never runs it.
 #pragma once
 #include <stdint.h>
@@ -24,10 +25,9 @@ class Carrier {
 
  private:
   std::string path_;
-  int fd_ = -1;
   QuiraCarrier* carrier_ = nullptr;
   QuiraHeaderFacts facts_{};
 };
 
-// Turns a library status other than QUIRA_OK into the tool's error for file.
-void check_status(const std::string& file, int status);
+// Turns a negative library status (a failed call's, or a count's) into the tool's error for file.
+void check_status(const std::string& file, int64_t status);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing.
 #include "tool/cli.h"
 
@@ -85,6 +86,10 @@ int parse_number(const std::string& command, const char* option, const std::stri
     fail_usage(command + ": " + option + " takes a number from " + std::to_string(low) + " to " +
                std::to_string(high) + ", not '" + text + "'");
   return (int)value;
+}
+
+int parse_level(const std::string& command, const std::string& text) {
+  return parse_number(command, "--level", text, QUIRA_LEVEL_MIN, QUIRA_LEVEL_MAX);
 }
 
 int parse_effect(const std::string& command, const std::string& text) {

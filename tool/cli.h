@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing shared by the quira commands: exit codes, the one-line error, argument
 // scanning and the quiet switch.
 //
@@ -28,6 +29,10 @@ struct ToolError : std::runtime_error {
 
 // A whole decimal number in [low, high] given to option; else a usage error naming both.
 int parse_number(const std::string& command, const char* option, const std::string& text, int low, int high);
+
+// An effect level (QUIRA_LEVEL_MIN to QUIRA_LEVEL_MAX, the effect's weight of 128) given to
+// --level; else a usage error.
+int parse_level(const std::string& command, const std::string& text);
 
 // The effect code named by text (a name from `quira effects`, "none" or a code); else a usage error.
 int parse_effect(const std::string& command, const std::string& text);

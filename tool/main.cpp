@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira: make, inspect, export, extract and play self-playing voice messages. It reads and
 // writes carriers; it never runs one.
 #include <stdio.h>
@@ -10,7 +11,6 @@
 
 #include "tool/cli.h"
 #include "tool/commands/commands.h"
-#include "lib/sha256.h"
 #include "quira/quira.h"
 
 namespace {
@@ -29,7 +29,7 @@ const Command COMMANDS[] = {
     {"info", command_info, "info FILE [--json]", "show a carrier's header, blocks, format and length"},
     {"export", command_export,
      "export FILE -o OUT.wav|.flac|.ogg|.opus|.mp3|.html [--format FORMAT] [--as-played]\n"
-     "               [--dry | --effect CODE|NAME] [--level BYTE]",
+     "               [--dry | --effect CODE|NAME] [--level LEVEL]",
      "the message as heard: WAV, FLAC, Ogg Vorbis, Opus, MP3, or a web message ('-o -': stdout)"},
     {"extract", command_extract, "extract FILE -o OUT.mp3", "write the message's plain MPEG frames"},
     {"repack", command_repack, "repack OLD.exe -o NEW.exe [--force]",
@@ -37,6 +37,8 @@ const Command COMMANDS[] = {
     {"effects", command_effects, "effects", "list the voice effects"},
     {"play", command_play, "play FILE",
      "play the message on the sound device (keys: p/Space play, s stop, q/Esc close)"},
+    {"page", command_page, "page [-o FILE] [--open]",
+     "write the web page that plays and makes carriers (default quira.html)"},
 };
 
 void print_help(FILE* to) {
@@ -48,7 +50,7 @@ void print_help(FILE* to) {
           "\noptions:\n"
           "  -q             no notes or warnings, errors only\n"
           "  -h, --help     this help\n"
-          "  -V, --version  the version, the libraries built in and the player's SHA-256\n"
+          "  -V, --version  the version, the libraries built in, the player's SHA-256, the licences\n"
           "\nexit status: 0 success, 1 bad usage, 2 processing error, 3 not a carrier,\n"
           "             4 no sound device (play, input not a terminal)\n");
 }
@@ -56,7 +58,8 @@ void print_help(FILE* to) {
 // The version (QUIRA_VERSION, from the build), the libmpg123 this tool decodes with (the Debian
 // source it was built from and the decoders the library itself names), the libsoxr and
 // libmp3lame it makes carriers with, and the SHA-256 of the player it puts in front of carriers,
-// which `info` calls ours.
+// which `info` calls ours; then the licences: the project's own and those of the libraries built
+// in (the maker's only when the library has the maker), whose notices THIRD-PARTY.md carries.
 void print_version() {
   printf("quira %s\n", quira_version());
   std::string decoders;
@@ -67,15 +70,15 @@ void print_version() {
   printf("%s: %s decoder, Layer III only\n", quira_decoder_version(), decoders.c_str());
   printf("%s\n", quira_maker_version());
   size_t size = 0;
-  const uint8_t* image = quira_player_image(&size);
-  Sha256 sha;
-  sha256_init(&sha);
-  sha256_update(&sha, image, size);
-  uint8_t digest[32];
-  sha256_digest(&sha, digest);
+  quira_embedded_player(&size);
+  uint8_t digest[QUIRA_SHA256_BYTES];
+  quira_embedded_player_sha256(digest, sizeof digest);
   printf("player %zu bytes, SHA-256 ", size);
   for (uint8_t b : digest) printf("%02x", b);
   printf("\n");
+  printf("licence: MIT, copyright 2026 The Quira developers (LICENSE)\n");
+  printf("built in under their own licences (THIRD-PARTY.md): libmpg123 LGPL-2.1-only%s\n",
+         *quira_maker_version() ? ", libmp3lame LGPL-2.0-or-later, libsoxr LGPL-2.1-or-later, musl's maths MIT" : "");
 }
 
 }  // namespace

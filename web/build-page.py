@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Puts the web page together as one self-contained HTML file.
 
     build-page.py --web DIR --res DIR --header quira.h --loader quira_web.js --wasm quira_web.wasm
-                  [--page page.html] -o quira.html
+                  --notices LICENSE THIRD-PARTY.md [--page page.html] -o quira.html
 
 Into the template (web/page.html) go the style sheet, the page's script and the scripts of its
 workers and worklets, each bundled from web/'s ES modules (see Bundler), the WebAssembly module
-as base64, and the player's button images from res/ converted to PNG. The library's constants
-reach the modules as the module quira-h.js, made here from include/quira/quira.h. The page's
+as base64, the player's button images from res/ converted to PNG, and the licence notices as
+text (the page's About: the libraries built into the page want their licences to go with it).
+The library's constants reach the modules as the module quira-h.js, made here from
+include/quira/quira.h. The page's
 Content-Security-Policy names the hash of each inline script and style, allows WebAssembly and
 workers made from the page's own blobs, and forbids every connection: the page cannot fetch,
 send or load anything from anywhere.
@@ -21,6 +24,7 @@ import re
 import struct
 import sys
 import zlib
+from html import escape
 
 
 def bmp_to_png(data):
@@ -224,6 +228,8 @@ def main():
     parser.add_argument("--loader", required=True)
     parser.add_argument("--wasm", required=True)
     parser.add_argument("--page", default="page.html", help="the page's template in --web")
+    parser.add_argument("--notices", nargs="+", required=True,
+                        help="the licence and third-party notices, shown as text in the page's About")
     parser.add_argument("-o", "--output", required=True)
     args = parser.parse_args()
 
@@ -271,7 +277,11 @@ def main():
             png = bmp_to_png(f.read())
         images[name] = "data:image/png;base64," + base64.b64encode(png).decode()
 
+    # The notices as text (the page's About): every licence a person receiving the page is owed.
+    notices = "\n\n".join(escape(read(path), quote=False) for path in args.notices)
+
     parts.update({
+        "@NOTICES@": notices,
         "@POLICY@": policy,
         "@STYLE@": style,
         "@WASM@": wasm,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The web page's bridge to libquira, compiled to WebAssembly with it.
  *
  * Each worker of the page runs its own instance of this module, which holds at most one carrier,
@@ -11,6 +12,9 @@
  * exact for every value below 2^53.
  *
  * Facts go out as JSON text in one static buffer, valid until the next call that writes it.
+ *
+ * Statuses and levels cross as the library gives them: a QuiraStatus (0, or negative: the page
+ * names them by the constants of quira.h), and the effect level as its signed weight.
  */
 #include <emscripten.h>
 #include <stdio.h>
@@ -46,11 +50,11 @@ static int64_t source_read_at(void* context, int64_t offset, void* buffer, int32
 }
 
 /* A choice of effect from the page: use_header 1 plays the header's effect. */
-static const QuiraEffectChoice* choice_of(int use_header, int code, int level_byte,
-                                          QuiraEffectChoice* choice) {
+static const QuiraEffectChoice* choice_of(int use_header, int code, int level, QuiraEffectChoice* choice) {
   if (use_header) return NULL;
+  choice->struct_size = sizeof *choice;
   choice->effect_code = code;
-  choice->level_byte = level_byte;
+  choice->effect_level = level;
   return choice;
 }
 
@@ -66,7 +70,7 @@ static void release_all(void) {
 /* Opens the worker's file, of size bytes, as the carrier; releases what came before. */
 EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   release_all();
-  QuiraSource source = {NULL, source_read_at, (int64_t)size};
+  QuiraSource source = {sizeof source, NULL, source_read_at, (int64_t)size};
   return quira_carrier_open_source(&source, &CARRIER);
 }
 
@@ -102,7 +106,7 @@ static void hex(const uint8_t* bytes, int n, char* out) {
 
 /* What the header says, as JSON: the facts `quira info` shows that need no decoding. */
 EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
-  QuiraHeaderFacts f;
+  QuiraHeaderFacts f = {.struct_size = sizeof f};
   int status = quira_carrier_header(CARRIER, &f);
   if (status != QUIRA_OK) {
     put(0, "{\"status\":%lld}", status, 0);
@@ -134,7 +138,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
 
 /* Decodes every block once, as playback from the start does: format, failed blocks, as JSON. */
 EMSCRIPTEN_KEEPALIVE const char* web_survey_json(void) {
-  QuiraSurvey s;
+  QuiraSurvey s = {.struct_size = sizeof s};
   int64_t failed[FAILED_LISTED];
   int status = quira_carrier_survey(CARRIER, &s, failed, FAILED_LISTED);
   if (status != QUIRA_OK) {
@@ -178,11 +182,11 @@ EMSCRIPTEN_KEEPALIVE const char* web_effects_json(void) {
 /* ---- The player ----------------------------------------------------------------------- */
 
 /* A new player over the carrier with the header's effect or another; the old one is freed. */
-EMSCRIPTEN_KEEPALIVE int web_player_new(int use_header, int code, int level_byte) {
+EMSCRIPTEN_KEEPALIVE int web_player_new(int use_header, int code, int level) {
   quira_player_free(PLAYER);
   PLAYER = NULL;
   QuiraEffectChoice choice;
-  return quira_player_new(CARRIER, choice_of(use_header, code, level_byte, &choice), &PLAYER);
+  return quira_player_new(CARRIER, choice_of(use_header, code, level, &choice), &PLAYER);
 }
 
 EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return quira_player_start(PLAYER); }
@@ -191,8 +195,8 @@ EMSCRIPTEN_KEEPALIVE int web_player_start(void) { return quira_player_start(PLAY
  * when not playing, or a negative status. */
 EMSCRIPTEN_KEEPALIVE int web_player_next(int16_t* samples) {
   int32_t kind = 0;
-  int got = quira_player_next(PLAYER, samples, &kind);
-  return got == 1 ? 1 + kind : got;
+  int got = quira_player_next(PLAYER, samples, QUIRA_BUFFER_SAMPLES, &kind);
+  return got > 0 ? 1 + kind : got;
 }
 
 EMSCRIPTEN_KEEPALIVE void web_player_stop(void) { quira_player_stop(PLAYER); }
@@ -204,37 +208,39 @@ EMSCRIPTEN_KEEPALIVE double web_player_position(void) {
 }
 EMSCRIPTEN_KEEPALIVE const char* web_player_title(void) {
   TITLE[0] = 0;
-  if (PLAYER) quira_player_title(PLAYER, TITLE);
+  if (PLAYER) quira_player_title(PLAYER, TITLE, sizeof TITLE);
   return TITLE;
 }
 
 /* ---- The message as heard, and the plain frames ---------------------------------------- */
 
-EMSCRIPTEN_KEEPALIVE int web_heard_open(int use_header, int code, int level_byte) {
+EMSCRIPTEN_KEEPALIVE int web_heard_open(int use_header, int code, int level) {
   quira_heard_close(HEARD);
   HEARD = NULL;
   QuiraEffectChoice choice;
-  return quira_heard_open(CARRIER, choice_of(use_header, code, level_byte, &choice), &HEARD);
+  return quira_heard_open(CARRIER, choice_of(use_header, code, level, &choice), &HEARD);
 }
 
 /* Up to max samples of the heard message: how many (0 at the end), or a negative status. */
 EMSCRIPTEN_KEEPALIVE int web_heard_read(int16_t* samples, int max) {
-  return (int)quira_heard_read(HEARD, samples, max);
+  return (int)quira_heard_read(HEARD, samples, max < 0 ? 0 : (size_t)max);
 }
+
+/* The most samples the heard stream opened last can give, known before it is read. */
+EMSCRIPTEN_KEEPALIVE double web_heard_bound(void) { return (double)quira_heard_bound(HEARD); }
 
 EMSCRIPTEN_KEEPALIVE void web_heard_close(void) {
   quira_heard_close(HEARD);
   HEARD = NULL;
 }
 
+/* 1 when the header for samples was written into header, 0 when they are too many. */
 EMSCRIPTEN_KEEPALIVE int web_wav_header(double samples, uint8_t* header) {
-  return quira_wav_header((int64_t)samples, header);
+  return quira_wav_header((int64_t)samples, header, QUIRA_WAV_HEADER_BYTES) > 0;
 }
 
 /* Block's plain frames into frames (QUIRA_BLOCK_BYTES): their byte count, or a negative status
  * (QUIRA_ERR_NOT_FRAMES for a block of no accepted format). */
 EMSCRIPTEN_KEEPALIVE int web_frames(double block, uint8_t* frames) {
-  int32_t bytes = 0;
-  int status = quira_carrier_frames(CARRIER, (int64_t)block, frames, &bytes);
-  return status == QUIRA_OK ? bytes : -status;
+  return quira_carrier_frames(CARRIER, (int64_t)block, frames, QUIRA_BLOCK_BYTES);
 }

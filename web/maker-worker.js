@@ -197,7 +197,7 @@ serve({
   "preview-read"(m) {
     const got = Q._web_preview_read(previewBuffer, PREVIEW_SAMPLES);
     const samples = got > 0 ? Q.HEAP16.slice(previewBuffer >> 1, (previewBuffer >> 1) + got) : new Int16Array(0);
-    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusWords(-got) : null}, [samples.buffer]);
+    postMessage({op: "preview-samples", id: m.id, samples, error: got < 0 ? statusWords(got) : null}, [samples.buffer]);
   },
   "preview-close"() {
     Q._web_preview_close();

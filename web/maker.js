@@ -19,7 +19,7 @@
 //                          "unsupported", "busy" with the browser's name), a file could not be
 //                          decoded ("undecodable"), a worker or a preview failed ("failed")
 //   preview {which, on}    a preview ("dry" or "effect") started or stopped
-import {QUIRA_ERR_NO_SAMPLES, QUIRA_ERR_TOO_LONG, QUIRA_SAMPLE_RATE} from "./quira-h.js";
+import {QUIRA_ERR_NO_SAMPLES, QUIRA_ERR_STATE, QUIRA_ERR_TOO_LONG, QUIRA_SAMPLE_RATE} from "./quira-h.js";
 import {CHUNK_FRAMES, addCaptureWorklet, capture, openMicrophone} from "./capture.js";
 import {MAX_SECONDS} from "./limits.js";
 import {SOUND_WAIT_MS, answerRead, newWorker} from "./shared.js";
@@ -85,7 +85,7 @@ function fromWorker(m) {
   if (m.op === "progress") return progress(m.frames / m.of);
   if (m.op === "failed") {
     // Whatever waited for the worker learns that it failed.
-    for (const resolve of waiting.values()) resolve({status: -1, error: m.error, samples: new Int16Array(0)});
+    for (const resolve of waiting.values()) resolve({status: QUIRA_ERR_STATE, error: m.error, samples: new Int16Array(0)});
     waiting.clear();
     setBusy(false);
     progress(null);

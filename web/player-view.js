@@ -216,7 +216,7 @@ function previewChanged() {
   const level = Number($("level").value);
   $("level-value").textContent = String(level);
   const code = select === "own" ? header.effect_code : Number(select);
-  choose(select === "own" && level === header.effect_level ? null : {code, level_byte: (127 - level) & 255});
+  choose(select === "own" && level === header.effect_level ? null : {code, level});
 }
 
 $("effect").addEventListener("change", previewChanged);
@@ -236,9 +236,8 @@ function savedWords(kind, name, count) {
   if (kind !== "wav") return words("save.savedMp3", {name, count});
   if (!choice) return words("save.savedOwn", {name, count});
   const e = player.effects.find((x) => x.code === choice.code);
-  let level = (127 - choice.level_byte) & 255;
-  if (level > 127) level -= 256;
-  return e ? words("save.savedEffect", {name, count, effect: effectName(e), level}) : words("save.savedDry", {name, count});
+  return e ? words("save.savedEffect", {name, count, effect: effectName(e), level: choice.level})
+    : words("save.savedDry", {name, count});
 }
 
 function saved(m) {

@@ -32,7 +32,7 @@ export const player = {
   survey: null,
   blocks: 0,        // the carrier's blocks, as the first worker to open it tells
   effects: [],
-  choice: null,     // the effect previewed: null for the message's own, else {code, level_byte}
+  choice: null,     // the effect previewed: null for the message's own, else {code, level}, the level the signed weight
   playing: false,
   title: "",
   gen: 0,           // the player's generation: one per start and stop
@@ -231,8 +231,7 @@ export function choose(choice) {
 
 // Asks for a download: "wav", the message as heard with the effect chosen, or "mp3", its frames.
 export function save(kind) {
-  workerPair.reader.postMessage(kind === "wav" ? {op: "wav", choice: player.choice, blocks: player.blocks}
-                                               : {op: "mp3", blocks: player.blocks});
+  workerPair.reader.postMessage(kind === "wav" ? {op: "wav", choice: player.choice} : {op: "mp3", blocks: player.blocks});
 }
 
 // Lets a waiting audio context run: any click does.

@@ -21,7 +21,7 @@ export const jsonAt = (Q, pointer) => JSON.parse(Q.UTF8ToString(pointer));
 // What the page says of a status: the key of its words in the page's catalogues, which the page
 // writes in its reader's language (the library's own sentences are English).
 export const statusWords = (status) => ({
-  key: `status.${QUIRA_STATUS_NAMES[Math.abs(status)] || "unknown"}`,
+  key: `status.${QUIRA_STATUS_NAMES[status] || "unknown"}`,
   params: {bytes: QUIRA_PAYLOAD_OFFSET},
 });
 

@@ -6,7 +6,8 @@
 //
 // Messages from the page are handled one at a time, in order; each answer names its op.
 import {
-  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK, QUIRA_SAMPLE_RATE,
+  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK,
+  QUIRA_WAV_HEADER_BYTES,
 } from "./quira-h.js";
 import {PageFile, jsonAt, loadLibrary, readHooks, readingCalls, serve, statusWords, textAt} from "./worker-core.js";
 
@@ -35,8 +36,8 @@ async function load(module) {
 const text = (pointer) => textAt(Q, pointer);
 const json = (pointer) => jsonAt(Q, pointer);
 
-// A choice of effect: null for the header's, else {code, level_byte}.
-const choiceArgs = (choice) => choice ? [0, choice.code, choice.level_byte] : [1, 0, 0];
+// A choice of effect: null for the header's, else {code, level}, the level the signed weight.
+const choiceArgs = (choice) => choice ? [0, choice.code, choice.level] : [1, 0, 0];
 
 // ---- Playing -------------------------------------------------------------------------------
 //
@@ -86,7 +87,7 @@ async function refill() {
   output.postMessage({op: "end", gen});
   handed.push({position: 0, title: libraryTitle()});
   ended = true;
-  if (got < 0) postMessage({op: "state", gen, playing, error: statusWords(-got)});
+  if (got < 0) postMessage({op: "state", gen, playing, error: statusWords(got)});
 }
 
 async function fill() {
@@ -176,16 +177,19 @@ async function peaks(choice, bins, blocks, pass) {
 }
 
 // The message as heard, as a WAV file: what `quira export` writes.
-async function wav(choice, blocks) {
+async function wav(choice) {
   const started = performance.now();
-  // The longest the message can be: every block and the longest tail. Refused at once when a
-  // WAV file cannot hold it, rather than after decoding it all.
-  const header = Q._malloc(44);
-  const room = Q._web_wav_header(blocks * QUIRA_BUFFER_SAMPLES + 6 * QUIRA_SAMPLE_RATE, header);
-  Q._free(header);
-  if (!room) return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
   const status = await R.web_heard_open(...choiceArgs(choice));
   if (status !== QUIRA_OK) return postMessage({op: "wav", error: statusWords(status)});
+  // The longest the message can be, as the library bounds it before decoding: refused at once
+  // when a WAV file cannot hold it, rather than after decoding it all.
+  const header = Q._malloc(QUIRA_WAV_HEADER_BYTES);
+  const room = Q._web_wav_header(Q._web_heard_bound(), header);
+  Q._free(header);
+  if (!room) {
+    Q._web_heard_close();
+    return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
+  }
   const parts = [];
   let count = 0;
   const chunk = 1 << 16;
@@ -195,7 +199,7 @@ async function wav(choice, blocks) {
     if (got < 0) {
       Q._free(buffer);
       Q._web_heard_close();
-      return postMessage({op: "wav", error: statusWords(-got)});
+      return postMessage({op: "wav", error: statusWords(got)});
     }
     if (got === 0) break;
     parts.push(Q.HEAPU8.slice(buffer, buffer + got * 2));
@@ -203,9 +207,9 @@ async function wav(choice, blocks) {
   }
   Q._free(buffer);
   Q._web_heard_close();
-  const at = Q._malloc(44);
+  const at = Q._malloc(QUIRA_WAV_HEADER_BYTES);
   const fits = Q._web_wav_header(count, at);
-  const head = Q.HEAPU8.slice(at, at + 44);
+  const head = Q.HEAPU8.slice(at, at + QUIRA_WAV_HEADER_BYTES);
   Q._free(at);
   if (!fits) return postMessage({op: "wav", error: {key: "save.tooLongWav"}});
   const decoded = performance.now() - started;
@@ -282,7 +286,7 @@ const handlers = {
     postMessage({op: "survey", survey: json(await R.web_survey_json())});
   },
   peaks: (m) => peaks(m.choice, m.bins, m.blocks, m.pass),
-  wav: (m) => wav(m.choice, m.blocks),
+  wav: (m) => wav(m.choice),
   mp3: (m) => mp3(m.blocks),
 };
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # bash completion for quira(1): commands, each command's options, the voice effects' names
 # (asked of the quira being completed, `quira effects`) and the bit rates; file names elsewhere.
 
@@ -12,7 +13,7 @@ _quira() {
   done
   COMPREPLY=()
   if [ -z "$command" ]; then
-    COMPREPLY=($(compgen -W "make info export extract repack effects play
+    COMPREPLY=($(compgen -W "make info export extract repack effects play page
       -q --quiet -h --help -V --version" -- "$cur"))
     return
   fi
@@ -43,6 +44,7 @@ _quira() {
     export) options="-o --output --format --as-played --dry -e --effect -l --level" ;;
     extract) options="-o --output" ;;
     repack) options="-o --output -f --force" ;;
+    page) options="-o --output --open" ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options -q --quiet -h --help" -- "$cur"))

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the web page's browser tests share: Debian's chromium driven by playwright-core (from
 // NODE_PATH, scripts/setup-browser.sh; it downloads no browser), the cases and their count,
 // pages that keep their errors and every request made, and the tool's WAV files.

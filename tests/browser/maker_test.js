@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web page's new-message view in Debian's chromium, headless, used as a person would:
 // recordings picked, a recording made from the microphone (a fake one that plays real speech),
 // effects, levels and bit rates chosen, previews heard, the message saved. The carrier the page

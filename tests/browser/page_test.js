@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The web page in Debian's chromium, headless, used as a person would: carriers opened with the
 // file picker, play and stop clicked and pressed, the waveform clicked, another effect picked,
 // both downloads saved. What the page hands its sound output must be what `quira export
@@ -10,7 +11,7 @@
 // buffer its sound output receives (window.quiraTapped). The carriers come from MEDIA_DIR (the
 // media fixture) and from `quira make` on the spoken prompts of alsa-utils; OUT_DIR receives the
 // carriers made here, the tool's exports and the screenshots (opened.png, playing.png,
-// foreign.png). The carriers play in pages of their own at the same time, in real time.
+// foreign.png, about.png). The carriers play in pages of their own at the same time, in real time.
 // playwright-core comes from NODE_PATH (scripts/setup-browser.sh) and drives /usr/bin/chromium.
 // Prints one line per case and the count of passes and failures; exits 1 on any failure.
 "use strict";
@@ -223,10 +224,10 @@ const controls = (context, speech32) => check("speech-32: stop holds, play resum
   await page.click("#play");
   const previewed = await newBuffers(page, beforePreview, 8);
   const chorus = path.join(out, "speech-32-chorus.as-played.wav");
-  tool("export", speech32, "--as-played", "--effect", "chorus", "--level", String(127 - 100), "-o", chorus);
+  tool("export", speech32, "--as-played", "--effect", "chorus", "--level", "100", "-o", chorus);
   assertSamplesEqual(joined(previewed.slice(0, 8)), wavSamples(chorus).subarray(0, 8 * BUFFER), "played with chorus");
   const wav = path.join(out, "speech-32-chorus.wav");
-  tool("export", speech32, "--effect", "chorus", "--level", String(127 - 100), "-o", wav);
+  tool("export", speech32, "--effect", "chorus", "--level", "100", "-o", wav);
   assert.ok((await download(page, "#save-wav")).equals(fs.readFileSync(wav)), "WAV with the previewed effect");
   await page.click("#stop");
   await page.close();
@@ -280,6 +281,36 @@ const refusals = (context) => check("not a carrier, a truncated carrier: one cle
   await page.close();
 });
 
+// The About section: reached from the link under the footer, it names the licences, and its folded
+// notices are LICENSE and THIRD-PARTY.md as they stand, the full licence texts among them.
+const about = (context) => check("about: the licences named, their notices and texts one click away", async () => {
+  const page = await openPage(context);
+  await page.click("a[href='#about']");
+  await page.waitForFunction(() => {
+    const top = document.getElementById("about").getBoundingClientRect().top;
+    return top >= 0 && top < innerHeight;
+  });
+  const said = (await page.textContent("#about")).replace(/\s+/g, " ");
+  for (const named of [/free software under the MIT licence, copyright 2026 The Quira developers/,
+    /libmpg123, which decodes the messages: the GNU Lesser General Public License, version 2\.1/,
+    /libmp3lame, which encodes new ones: the GNU Library General Public License, version 2 or later/,
+    /libsoxr, which resamples recordings: the GNU Lesser General Public License, version 2\.1 or later/,
+    /musl's maths library: the MIT licence/, /Emscripten's run time: the MIT licence/]) {
+    assert.match(said, named);
+  }
+  assert.ok(!(await page.isVisible("pre.notices")), "the notices are folded");
+  await page.click("#notices summary");
+  assert.ok(await page.isVisible("pre.notices"), "the notices open");
+  const root = path.join(__dirname, "..", "..");
+  const files = ["LICENSE", "THIRD-PARTY.md"].map((f) => fs.readFileSync(path.join(root, f), "utf8"));
+  const notices = await page.textContent("pre.notices");
+  assert.ok(notices === files.join("\n\n"), "the notices are LICENSE and THIRD-PARTY.md");
+  assert.match(notices, /GNU LESSER GENERAL PUBLIC LICENSE\s+Version 2\.1, February 1999/);
+  assert.match(notices, /GNU LIBRARY GENERAL PUBLIC LICENSE\s+Version 2, June 1991/);
+  await page.screenshot({path: path.join(out, "about.png")});
+  await page.close();
+});
+
 async function main() {
   // A person's click starts the sound; the pages opened side by side here have had none.
   const browser = await launch();
@@ -306,7 +337,7 @@ async function main() {
     check(`${name}: plays bit-exact, downloads equal the tool's, plays again`, async () => {
       pages[name] = await playToEnd(context, carrier, name);
     }));
-  await Promise.all([...playing, controls(context, speech32), opened(context), refusals(context)]);
+  await Promise.all([...playing, controls(context, speech32), opened(context), refusals(context), about(context)]);
   if (pages.foreign) {
     await check("foreign: warns before anything", async () => {
       const warning = await pages.foreign.textContent("#warning");

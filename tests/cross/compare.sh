@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that other builds decode and apply effects exactly as the Linux build does:
 #   compare.sh MEDIA_DIR NATIVE_RENDER RENDER...
 # A RENDER that ends in .exe is a Windows build's, run under Wine, and the fade_tables program
@@ -58,8 +59,7 @@ for program in "$@"; do
   windows_dirs+=("$(dirname "$program")")
 done
 if [ ${#programs[@]} -eq 0 ]; then
-  echo "FAIL: no other build can run here" >&2
-  exit 1
+  missing_prerequisite "$WINE_NO_32BIT_REASON, and there is no x86_64 cross build to compare: run scripts/build-windows.sh, then configure again"
 fi
 
 wine=$WINE

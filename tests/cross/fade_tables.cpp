@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fade_tables OUT.bin
 //
 // Writes the pitch shifter's cross-fade tables, as its set-up fills them, to OUT.bin: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // render CARRIER EFFECT_CODE LEVEL_BYTE OUT.raw [CARRIER EFFECT_CODE LEVEL_BYTE OUT.raw]...
 //
 // Plays a carrier through the player's buffer cycle from the start of playback and writes every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the libFuzzer harnesses share: the check of an invariant, which ends the run with its
 // description (libFuzzer then keeps the input that broke it), and the carrier held in memory
 // that the readers open by name.

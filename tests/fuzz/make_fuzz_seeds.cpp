@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // make_fuzz_seeds MEDIA_DIR PLAYER_EXE OUT_DIR: the fuzzers' seed corpus, one directory per
 // harness, from the test media (carriers of real speech in the three formats), the player and
 // the spoken prompts of alsa-utils:

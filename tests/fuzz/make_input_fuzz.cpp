@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of make's input path: the input is the bytes of a recording, read by libsndfile as a
 // file (tool/encoding/sound_input.h) and run through libquira's maker to the finished carrier.
 // Recordings longer than a few seconds of voice are cut there, to keep each run short.
@@ -40,7 +41,11 @@ void feed(SoundInput& input, QuiraMaker* maker, std::vector<float>& chunk, int64
 }
 
 void run(SoundInput& input) {
-  QuiraMakeOptions options = {5, 64, 32, input.frames()};
+  QuiraMakeOptions options;
+  quira_make_options_init(&options);
+  options.effect_code = 5;
+  options.effect_level = QUIRA_LEVEL_DEFAULT;
+  options.declared_frames = input.frames();
   QuiraMaker* maker = nullptr;
   int status = quira_maker_new(input.rate(), input.channels(), &options, &maker);
   if (status != QUIRA_OK) {

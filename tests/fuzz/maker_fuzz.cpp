@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const double rate = rate_from(how, in.take(8));
   const int32_t channels = (int32_t)(int16_t)in.take(2);
   QuiraMakeOptions options;
+  quira_make_options_init(&options);
   options.effect_code = (int8_t)in.take(1) % (QUIRA_EFFECT_CODE_MAX + 2);
   options.effect_level = (int8_t)in.take(1);
   const uint8_t flags = (uint8_t)in.take(1);
@@ -113,12 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fabs((double)quira_maker_voice_samples(maker) - expected) <= 1.0,
                "the voice is the input's length at 16 kHz");
     std::vector<uint8_t> carrier((size_t)quira_maker_size(maker));
-    FUZZ_CHECK(quira_maker_read(maker, 0, carrier.data(), (int64_t)carrier.size()) == (int64_t)carrier.size(),
+    FUZZ_CHECK(quira_maker_read(maker, 0, carrier.data(), carrier.size()) == (int64_t)carrier.size(),
                "the carrier reads whole");
     QuiraCarrier* opened = nullptr;
     FUZZ_CHECK(quira_carrier_open_memory(carrier.data(), carrier.size(), &opened) == QUIRA_OK, "the carrier opens");
-    QuiraHeaderFacts facts;
-    QuiraSurvey survey;
+    QuiraHeaderFacts facts = {};
+    facts.struct_size = sizeof facts;
+    QuiraSurvey survey = {};
+    survey.struct_size = sizeof survey;
     FUZZ_CHECK(quira_carrier_header(opened, &facts) == QUIRA_OK && facts.player_ours && facts.has_voice_mark &&
                    facts.voice_samples == (uint32_t)quira_maker_voice_samples(maker) &&
                    facts.effect_code == options.effect_code && facts.effect_level == options.effect_level &&

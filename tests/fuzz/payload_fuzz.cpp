@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of the payload reader, the block decoder and the effect stage, through libquira: the
 // input is a payload (what follows the player in a carrier: header, then blocks), played as the
 // player plays it, with the effect its header names (the seeds hold every family; byte 10 picks
@@ -26,13 +27,13 @@ namespace {
 std::vector<int16_t> play_through(const char* path) {
   std::vector<int16_t> played;
   QuiraCarrier* carrier = nullptr;
-  FUZZ_CHECK(quira_carrier_open_path(path, &carrier) == QUIRA_OK, "the carrier opens");
+  FUZZ_CHECK(quira_carrier_open_path(path, &carrier, nullptr) == QUIRA_OK, "the carrier opens");
   QuiraPlayer* player = nullptr;
   FUZZ_CHECK(quira_player_new(carrier, nullptr, &player) == QUIRA_OK, "a player starts");
   FUZZ_CHECK(quira_player_start(player) == QUIRA_OK, "a player starts");
   static int16_t buffer[QUIRA_BUFFER_SAMPLES];
   int32_t kind = -1;
-  while (quira_player_next(player, buffer, &kind) == 1) played.insert(played.end(), buffer, buffer + QUIRA_BUFFER_SAMPLES);
+  while (quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, &kind) > 0) played.insert(played.end(), buffer, buffer + QUIRA_BUFFER_SAMPLES);
   quira_player_free(player);
   quira_carrier_close(carrier);
   return played;
@@ -50,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;
   const char* path = file.hold(data, size, PAYLOAD_OFFSET).c_str();
   QuiraCarrier* carrier = nullptr;
-  FUZZ_CHECK(quira_carrier_open_path(path, &carrier) == QUIRA_OK, "the carrier opens");
+  FUZZ_CHECK(quira_carrier_open_path(path, &carrier, nullptr) == QUIRA_OK, "the carrier opens");
   QuiraHeaderFacts info{};
+  info.struct_size = sizeof info;
   FUZZ_CHECK(quira_carrier_header(carrier, &info) == QUIRA_OK, "the header reads");
   FUZZ_CHECK(info.payload_bytes == (int64_t)size, "the payload size is the file's length less the player");
   FUZZ_CHECK(info.effect_code == (size > 10 ? (int8_t)data[10] : 0), "byte 10 is the effect code");
@@ -61,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<int64_t> failed;
   failed.assign((size_t)info.blocks, -1);
   QuiraSurvey survey{};
+  survey.struct_size = sizeof survey;
   FUZZ_CHECK(quira_carrier_survey(carrier, &survey, failed.data(), failed.size()) == QUIRA_OK, "the survey runs");
   FUZZ_CHECK(survey.decoded_blocks + survey.failed_blocks == info.blocks, "every block is decoded or fails");
   quira_carrier_close(carrier);

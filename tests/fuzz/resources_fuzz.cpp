@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of the Windows resource reader (platform/pe_resources.h): the input is an executable
 // image, searched for the player's resources, and also read as a dialog template by itself.
 //

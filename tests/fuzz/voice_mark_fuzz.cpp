@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzer of the voice mark (payload/voice_mark.h): the input is a payload header.
 //
 // Invariants: a mark that is believed is exactly the one the writer makes for its length (no

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The set-up scripts' package installation (scripts/apt-lib.sh) against a stand-in apt-get and
 # dpkg-query on PATH, which record what they were asked:
 #   apt_test.sh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pack_carrier IN.mp3 OUT [EFFECT_CODE [LEVEL_BYTE [PLAYER.exe]]]: lays a LAME stream out as a
 // carrier behind the player (a zero-filled front part of the player's size when none is given),
 // for tests and samples.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the tests that need what only scripts/setup.sh --tests installs (Wine and its
 # prefix, a virtual display, the Windows cross builds):
 #   missing_prerequisite REASON

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Windows program that does nothing: the body of the executables built only to carry the
 // player's resources, so the resource tests read them from a real linked image.
 #include <windows.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env sh
+# SPDX-License-Identifier: MIT
 # The reasons of the tests that skipped themselves (tests/support/prerequisite.sh), for ctest's
 # closing report; ctest runs this before and after the tests (CTestCustom.cmake in the build):
 #   skip_notes.sh clear DIR     forget the notes of an earlier run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wav_match CAPTURED.wav EXPECTED.wav: checks that a capture of what a sound device played holds
 // the expected samples, in order, sample for sample.
 //

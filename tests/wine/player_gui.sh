@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows player under Wine on a virtual X display and uses it as a person would:
 #   player_gui.sh PLAYER_EXE QUIRA_TOOL PACK_CARRIER WAV_MATCH MEDIA_DIR [PLAYER64_EXE]
 # PLAYER_EXE is the built player (build/native/player-i686/app/player.exe); the carriers under
@@ -45,18 +46,6 @@ player=$1 quira=$2 pack=$3 wav_match=$4 media=$5 player64=${6:-}
 . "$(dirname "$0")/../../scripts/wine-lib.sh"
 wine_choose
 wine_emulate_32bit "$0" "$@"
-run_player=$player
-if [ "$WINE_32BIT" = 0 ]; then
-  why="$WINE_NO_32BIT_REASON${WINE_NO_EMULATION_REASON:+, and $WINE_NO_EMULATION_REASON}"
-  if [ -z "$player64" ] || [ ! -f "$player64" ]; then
-    echo "FAIL: $why, and no x86_64 build of the player was given" >&2
-    exit 1
-  fi
-  echo "note: $why: the player runs as its x86_64 build, $player64"
-  run_player=$player64
-else
-  echo "note: the player runs as its i686 build, $player, $WINE_32BIT_HOW"
-fi
 # How long a player may take to show its first window, and to run in all. Emulated, Wine's start
 # costs more CPU (on a loaded machine the dialog showed 5 to 11 s after the start, the x86_64
 # build's natively 3.5 to 10 s), so the limits are wider there; the player's own timing is kept.
@@ -99,6 +88,20 @@ require_setup() {
   done
 }
 require_setup
+
+# Where 32-bit programs cannot run, the x86_64 cross build's player stands in; without that build
+# the test cannot run here at all.
+run_player=$player
+if [ "$WINE_32BIT" = 0 ]; then
+  why="$WINE_NO_32BIT_REASON${WINE_NO_EMULATION_REASON:+, and $WINE_NO_EMULATION_REASON}"
+  if [ -z "$player64" ] || [ ! -f "$player64" ]; then
+    missing_prerequisite "$why, and there is no x86_64 build of the player: run scripts/build-windows.sh, then configure again"
+  fi
+  echo "note: $why: the player runs as its x86_64 build, $player64"
+  run_player=$player64
+else
+  echo "note: the player runs as its i686 build, $player, $WINE_32BIT_HOW"
+fi
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

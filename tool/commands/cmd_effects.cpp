@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira effects: the voice effects a carrier can name, one line each.
 #include <stdio.h>
 

@@ -1,4 +1,5 @@
-// quira export FILE -o OUT [--format FORMAT] [--as-played] [--dry] [--effect CODE|NAME] [--level BYTE]
+// SPDX-License-Identifier: MIT
+// quira export FILE -o OUT [--format FORMAT] [--as-played] [--dry] [--effect CODE|NAME] [--level LEVEL]
 //
 // OUT's extension (or --format) names what is written: WAV, FLAC, Ogg Vorbis, Opus or MP3 of the
 // samples below, or a web message, which holds the payload itself and plays it in a browser.
@@ -6,7 +7,9 @@
 // Without --as-played: the message as heard (libquira's QuiraHeard): from its first audible block
 // to the end of the voice, then the effect's tail rung out. With --as-played: exactly the buffers
 // the player hands its sound device from the start of playback to its natural end (QuiraPlayer).
-// Either way the samples stream through a buffer at a time: memory does not grow with the message.
+// Either way the samples stream through a buffer at a time, in one pass: memory does not grow
+// with the message.
+#include <algorithm>
 #include <string>
 
 #include "tool/commands/commands.h"
@@ -16,23 +19,15 @@
 
 namespace {
 
-// Samples in a number of buffers, held at INT64_MAX where they would outnumber it (a sparse file
-// of exabytes), which the WAV header then refuses as it refuses any count past 4 GiB.
-int64_t buffer_samples(int64_t buffers) {
-  return buffers > INT64_MAX / QUIRA_BUFFER_SAMPLES ? INT64_MAX : buffers * QUIRA_BUFFER_SAMPLES;
-}
-
-// The start silence, then one buffer for every block.
-int64_t as_played_samples(const Carrier& carrier) { return buffer_samples(2 + carrier.facts().blocks); }
-
 struct PlayerRun {
   const Carrier& carrier;
-  QuiraEffectChoice effect;
   QuiraPlayer* player = nullptr;
   int16_t buffer[QUIRA_BUFFER_SAMPLES];
   int32_t at = QUIRA_BUFFER_SAMPLES;
 
-  PlayerRun(const Carrier& c, QuiraEffectChoice e) : carrier(c), effect(e) { rewind(); }
+  QuiraEffectChoice effect;
+
+  PlayerRun(const Carrier& c, const QuiraEffectChoice& e) : carrier(c), effect(e) { rewind(); }
   ~PlayerRun() { quira_player_free(player); }
   void rewind() {
     quira_player_free(player);
@@ -45,12 +40,12 @@ struct PlayerRun {
     int64_t got = 0;
     while (got < max) {
       if (at == QUIRA_BUFFER_SAMPLES) {
-        int r = quira_player_next(player, buffer, nullptr);
-        check_status(carrier.path(), r < 0 ? r : QUIRA_OK);
-        if (r == 0) break;
+        int32_t n = quira_player_next(player, buffer, QUIRA_BUFFER_SAMPLES, nullptr);
+        check_status(carrier.path(), n);
+        if (n == 0) break;
         at = 0;
       }
-      int64_t n = QUIRA_BUFFER_SAMPLES - at < max - got ? QUIRA_BUFFER_SAMPLES - at : max - got;
+      int64_t n = std::min<int64_t>(QUIRA_BUFFER_SAMPLES - at, max - got);
       std::copy(buffer + at, buffer + at + n, out + got);
       at += (int32_t)n;
       got += n;
@@ -61,10 +56,11 @@ struct PlayerRun {
 
 struct HeardRun {
   const Carrier& carrier;
-  QuiraEffectChoice effect;
   QuiraHeard* heard = nullptr;
 
-  HeardRun(const Carrier& c, QuiraEffectChoice e) : carrier(c), effect(e) { rewind(); }
+  QuiraEffectChoice effect;
+
+  HeardRun(const Carrier& c, const QuiraEffectChoice& e) : carrier(c), effect(e) { rewind(); }
   ~HeardRun() { quira_heard_close(heard); }
   void rewind() {
     quira_heard_close(heard);
@@ -72,8 +68,8 @@ struct HeardRun {
     check_status(carrier.path(), quira_heard_open(carrier.get(), &effect, &heard));
   }
   int64_t read(int16_t* out, int64_t max) {
-    int64_t n = quira_heard_read(heard, out, max);
-    check_status(carrier.path(), n < 0 ? (int)n : QUIRA_OK);
+    int64_t n = quira_heard_read(heard, out, (size_t)max);
+    check_status(carrier.path(), n);
     return n;
   }
 };
@@ -101,6 +97,8 @@ int command_export(Args& args) {
   if (format == ExportFormat::WEB && (as_played || dry || has_effect || has_level))
     fail_usage("export: a web message holds the message itself, with its own effect: --as-played, --dry, "
                "--effect and --level do not apply");
+  const int code = has_effect ? parse_effect("export", effect_text) : 0;
+  const int level = has_level ? parse_level("export", level_text) : 0;
 
   Carrier carrier(path);
   if (format == ExportFormat::WEB) {
@@ -109,27 +107,33 @@ int command_export(Args& args) {
     out.commit();
     return EXIT_OK;
   }
-  QuiraEffectChoice effect = {carrier.facts().effect_code, carrier.facts().level_byte};
-  if (has_effect) effect.effect_code = parse_effect("export", effect_text);
-  if (has_level) effect.level_byte = parse_number("export", "--level", level_text, 0, 255);
+  QuiraEffectChoice effect = {sizeof effect, carrier.facts().effect_code, carrier.facts().effect_level};
+  if (has_effect) effect.effect_code = code;
+  if (has_level) effect.effect_level = level;
   if (dry) effect.effect_code = 0;
 
-  // A bound on the message as heard: every block after the priming one, and the longest tail.
-  const int64_t most = buffer_samples(carrier.facts().blocks + 17);
-  uint8_t probe[44];
-  if (format == ExportFormat::WAV && !quira_wav_header(as_played ? as_played_samples(carrier) : most, probe))
-    fail(path, "the message is too long for a WAV file (over 4 GiB)");
-
-  AtomicOutput out(out_path, path);
+  // The length, or a bound on it, is known before anything is written: a message too long for a
+  // WAV file is refused before the output is made.
+  auto refuse_too_long = [&](int64_t samples) {
+    uint8_t probe[QUIRA_WAV_HEADER_BYTES];
+    if (format == ExportFormat::WAV && quira_wav_header(samples, probe, sizeof probe) == QUIRA_ERR_WAV_LIMIT)
+      fail(path, "the message is too long for a WAV file (over 4 GiB)");
+  };
   if (as_played) {
     PlayerRun run(carrier, effect);
-    sound_write(out, format, {as_played_samples(carrier), as_played_samples(carrier),
-                              [&](int16_t* b, int64_t n) { return run.read(b, n); }, [&] { run.rewind(); }});
+    const int64_t samples = quira_player_length(run.player);
+    refuse_too_long(samples);
+    AtomicOutput out(out_path, path);
+    sound_write(out, format, {samples, samples, [&](int16_t* b, int64_t n) { return run.read(b, n); },
+                              [&] { run.rewind(); }});
+    out.commit();
   } else {
     HeardRun run(carrier, effect);
-    sound_write(out, format,
-                {-1, most, [&](int16_t* b, int64_t n) { return run.read(b, n); }, [&] { run.rewind(); }});
+    const int64_t bound = quira_heard_bound(run.heard);
+    refuse_too_long(bound);
+    AtomicOutput out(out_path, path);
+    sound_write(out, format, {-1, bound, [&](int16_t* b, int64_t n) { return run.read(b, n); }, [&] { run.rewind(); }});
+    out.commit();
   }
-  out.commit();
   return EXIT_OK;
 }

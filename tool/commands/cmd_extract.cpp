@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira extract FILE -o OUT.mp3: the plain MPEG frames of every block, a file any player opens.
 //
 // Blocks of 72-byte frames contribute their first 720 bytes only. A block whose first header is
@@ -18,13 +19,12 @@ int command_extract(Args& args) {
   uint8_t frames[QUIRA_BLOCK_BYTES];
   int64_t written = 0, skipped = 0;
   for (int64_t k = 0; k < carrier.facts().blocks; k++) {
-    int32_t bytes = 0;
-    int status = quira_carrier_frames(carrier.get(), k, frames, &bytes);
-    if (status == QUIRA_ERR_NOT_FRAMES) {
+    int32_t bytes = quira_carrier_frames(carrier.get(), k, frames, sizeof frames);
+    if (bytes == QUIRA_ERR_NOT_FRAMES) {
       skipped++;
       continue;
     }
-    check_status(path, status);
+    check_status(path, bytes);
     out.write(frames, (size_t)bytes);
     written++;
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira make IN -o OUT.exe [--effect CODE|NAME] [--level LEVEL] [--bitrate 32|16] [--force]
 //
 // The recording streams a chunk at a time into libquira's maker, which mixes, resamples,
@@ -20,7 +21,6 @@
 
 namespace {
 
-const int DEFAULT_EFFECT_LEVEL = 64;  // half effect, half voice
 const size_t READ_SAMPLES = 1 << 16;   // samples of all channels read at a time
 
 struct MakerFree {
@@ -37,7 +37,7 @@ std::string voice_clock(double samples) {
 }
 
 // The maker's failure as the line a person reads: lengths and rates named where they matter.
-void check(const SoundInput& input, const QuiraMaker* maker, int status) {
+void check(const SoundInput& input, const QuiraMaker* maker, QuiraStatus status) {
   if (status == QUIRA_OK) return;
   const std::string longest = voice_clock((double)QUIRA_VOICE_SAMPLES_MAX);
   const char* why = "its voice mark counts samples at 16 kHz in 32 bits";
@@ -61,7 +61,7 @@ void check(const SoundInput& input, const QuiraMaker* maker, int status) {
 
 Maker encode(SoundInput& input, const QuiraMakeOptions& options) {
   QuiraMaker* raw = nullptr;
-  int status = quira_maker_new(input.rate(), input.channels(), &options, &raw);
+  QuiraStatus status = quira_maker_new(input.rate(), input.channels(), &options, &raw);
   Maker maker(raw);
   check(input, maker.get(), status);
   Progress progress("make: encoding " + input.name(), input.frames() > 0 ? input.frames() : 0);
@@ -93,23 +93,26 @@ int command_make(Args& args) {
   std::string in_path = args.single_operand("IN");
 
   int code = has_effect ? parse_effect("make", effect_text) : 0;
-  int level = code != 0 ? DEFAULT_EFFECT_LEVEL : 0;
-  if (has_level) level = parse_number("make", "--level", level_text, -128, 127);
+  int level = code != 0 ? QUIRA_LEVEL_DEFAULT : 0;
+  if (has_level) level = parse_level("make", level_text);
   if (bitrate_text != "32" && bitrate_text != "16")
     fail_usage("make: --bitrate takes 32 or 16 (kbit/s), not '" + bitrate_text + "'");
   refuse_existing(out_path, force);
 
   SoundInput input(in_path);
   AtomicOutput out(out_path, in_path, force);
-  QuiraMakeOptions options = {code, level, std::stoi(bitrate_text), input.frames()};
+  QuiraMakeOptions options;
+  quira_make_options_init(&options);
+  options.effect_code = code;
+  options.effect_level = level;
+  options.bitrate_kbps = std::stoi(bitrate_text);
+  options.declared_frames = input.frames();
   Maker maker = encode(input, options);
 
   std::vector<uint8_t> bytes(1 << 16);
-  const int64_t size = quira_maker_size(maker.get());
-  for (int64_t at = 0; at < size;) {
-    int64_t n = quira_maker_read(maker.get(), at, bytes.data(), (int64_t)bytes.size());
+  for (int64_t at = 0, n; (n = quira_maker_read(maker.get(), at, bytes.data(), bytes.size())) != 0; at += n) {
+    check_status(out_path, n);
     out.write(bytes.data(), (size_t)n);
-    at += n;
   }
   out.commit();
   return EXIT_OK;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quira play FILE
 //
 // Plays a carrier on the default sound device with the player's own code, run here over the

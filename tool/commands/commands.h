@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The quira commands. Each takes the arguments after its name and returns an exit code; errors
 // are thrown as ToolError (tool/cli.h).
 #pragma once
@@ -11,3 +12,4 @@ int command_effects(Args& args);
 int command_make(Args& args);
 int command_repack(Args& args);
 int command_play(Args& args);
+int command_page(Args& args);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Progress line on a terminal.
 #include "tool/encoding/progress.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Progress of a long piece of work on stderr, one line rewritten in place. Shown only when stderr
 // is a terminal and -q is off, and only once the work has run for half a second, so short runs and
 // redirected output stay clean.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording input over libsndfile.
 #include "tool/encoding/sound_input.h"
 

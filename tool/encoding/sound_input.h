@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording to make a carrier from, read by libsndfile (WAV, FLAC, Ogg Vorbis, AIFF and the rest
 // of what it reads) at its own rate, a chunk at a time: memory does not grow with its length.
 //

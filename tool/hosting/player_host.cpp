@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player run here over the stand-in.
 #include "tool/hosting/player_host.h"
 
@@ -85,7 +86,7 @@ void player_host_run(const HostCarrier& carrier, const WaveDevice* device, const
                               host_length, host_close};
   PLAYBACK.carrier_files = &files;
   size_t image_size = 0;
-  const uint8_t* image = quira_player_image(&image_size);
+  const uint8_t* image = quira_embedded_player(&image_size);
   // The module's file name is what the player asks for; the file interface above reaches the
   // carrier whatever that name's length.
   HINSTANCE module = platform_module(image, image_size, carrier.path.c_str());

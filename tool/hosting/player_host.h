@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the Windows player's own code here, over the stand-in for the Windows services: the same
 // dialog procedure, playback control, wave output and core as the executable, with the resources
 // of the embedded player and the carrier as its own file. Nothing of the carrier's front part is

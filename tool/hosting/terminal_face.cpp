@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player's dialog on a terminal.
 #include "tool/hosting/terminal_face.h"
 

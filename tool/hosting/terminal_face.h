@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The player's dialog on a terminal: what stands for its window, its two buttons and its message
 // box when the player runs under `quira play`.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Atomic output files and WAV writing.
 #include "tool/output/output.h"
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include "quira/quira.h"
+#include "tool/carrier.h"
 #include "tool/cli.h"
 
 // The temporary file being written, for the signal handler: an interrupted command must not leave
@@ -209,25 +211,15 @@ void AtomicOutput::write_at(int64_t offset, const void* data, size_t bytes) {
 
 void wav_write(AtomicOutput& out, const WavSource& source) {
   const std::string name = out.target();
-  uint8_t header[44];
-  if (!quira_wav_header(source.samples >= 0 ? source.samples : source.most_samples, header))
-    fail(name, "the message is too long for a WAV file (over 4 GiB)");
-  std::vector<int16_t> buffer(QUIRA_BUFFER_SAMPLES * 4);
-  auto count = [&]() {
-    int64_t total = 0;
-    for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0;) total += n;
-    source.rewind();
-    return total;
-  };
-  int64_t samples = source.samples;
-  bool patch = false;
-  if (samples < 0) {
-    if (out.seekable()) patch = true;
-    else samples = count();
-  }
-  quira_wav_header(patch ? 0 : samples, header);
+  uint8_t header[QUIRA_WAV_HEADER_BYTES];
+  const int64_t most = source.samples >= 0 ? source.samples : source.most_samples;
+  check_status(name, quira_wav_header(most, header, sizeof header));
+  const bool patch = source.samples < 0 && out.seekable();
+  const int64_t declared = patch ? 0 : source.samples >= 0 ? source.samples : QUIRA_WAV_OPEN_LENGTH;
+  check_status(name, quira_wav_header(declared, header, sizeof header));
   const int64_t header_at = patch ? out.position() : 0;
   out.write(header, sizeof header);
+  std::vector<int16_t> buffer(QUIRA_BUFFER_SAMPLES * 4);
   int64_t written = 0;
   for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0; written += n) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -235,9 +227,9 @@ void wav_write(AtomicOutput& out, const WavSource& source) {
 #endif
     out.write(buffer.data(), (size_t)n * 2);
   }
-  if (!patch && written != samples) fail(name, "the message changed while it was written");
+  if (source.samples >= 0 && written != source.samples) fail(name, "the message changed while it was written");
   if (patch) {
-    quira_wav_header(written, header);
+    check_status(name, quira_wav_header(written, header, sizeof header));
     out.write_at(header_at, header, sizeof header);
   }
 }

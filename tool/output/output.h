@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Output files that are never half-written: data goes to a temporary file beside the target,
 // which is renamed over the target only when complete. "-" means standard output.
 //
@@ -57,13 +58,17 @@ void refuse_input(const std::string& target, const std::string& input);
 void refuse_existing(const std::string& target, bool force);
 
 // Writes a WAV file (16 kHz, mono, 16-bit) of the samples read() gives, a buffer at a time until it
-// gives 0. samples is their number when known before they are made, else -1: then the header is
-// written last, over a placeholder, or, where the output cannot be rewritten, read() is run twice
-// (rewind() starts it again) to count them first. Refuses a message too long for a WAV file.
+// gives 0, in one pass. samples is their number when known before they are made, else -1: then
+// the header's sizes are written last, over a placeholder, or, where the output cannot be
+// rewritten (a pipe), declared open, as streaming encoders write them, for the reader to take
+// the samples to the end of the stream. Refuses a message whose bound is too long for a WAV file
+// before anything is written.
 struct WavSource {
   int64_t samples;                           // -1 when not known in advance
   int64_t most_samples;                      // a bound on their number
   std::function<int64_t(int16_t*, int64_t)> read;
+  // Starts read() again from the first sample, for an encoder that must see them twice (the
+  // MP3's Info frame to a pipe); WAV never does.
   std::function<void()> rewind;
 };
 void wav_write(AtomicOutput& out, const WavSource& source);

@@ -114,15 +114,15 @@ std::vector<uint8_t> mp3_encode(const std::string& name, const WavSource& source
   int32_t made = 0;
   try {
     for (int64_t n; (n = source.read(buffer.data(), (int64_t)buffer.size())) > 0;) {
-      made = quira_mp3_encode(mp3, buffer.data(), (int32_t)n, bytes.data(), (int32_t)bytes.size());
-      if (made < 0) fail(name, quira_status_text(-made));
+      made = quira_mp3_encode(mp3, buffer.data(), (int32_t)n, bytes.data(), bytes.size());
+      if (made < 0) fail(name, quira_status_text(made));
       sink(bytes.data(), (size_t)made);
     }
-    made = quira_mp3_finish(mp3, bytes.data(), (int32_t)bytes.size());
-    if (made < 0) fail(name, quira_status_text(-made));
+    made = quira_mp3_finish(mp3, bytes.data(), bytes.size());
+    if (made < 0) fail(name, quira_status_text(made));
     sink(bytes.data(), (size_t)made);
-    made = quira_mp3_info_frame(mp3, info.data(), (int32_t)info.size());
-    if (made < 0) fail(name, quira_status_text(-made));
+    made = quira_mp3_info_frame(mp3, info.data(), info.size());
+    if (made < 0) fail(name, quira_status_text(made));
   } catch (...) {
     quira_mp3_free(mp3);
     throw;

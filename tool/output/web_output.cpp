@@ -54,8 +54,8 @@ void web_message_write(AtomicOutput& out, const Carrier& carrier) {
   char text[4 * 16384];
   for (int64_t at = 0; at < payload;) {
     const int32_t want = (int32_t)(payload - at < (int64_t)sizeof chunk ? payload - at : (int64_t)sizeof chunk);
-    const int64_t n = quira_carrier_read(carrier.get(), QUIRA_PAYLOAD_OFFSET + at, chunk, want);
-    if (n < 0) fail(carrier.path(), "read error");
+    const int64_t n = quira_carrier_read(carrier.get(), QUIRA_PAYLOAD_OFFSET + at, chunk, (size_t)want);
+    check_status(carrier.path(), n);
     if (n != want) fail(carrier.path(), "the file changed while it was read");
     out.write(text, base64_encode(chunk, (size_t)n, text));
     at += n;
@@ -64,7 +64,7 @@ void web_message_write(AtomicOutput& out, const Carrier& carrier) {
   char trailer[QUIRA_WEB_TRAILER_CHARS + 1];
   // The base64 begins right after the page's head: the file's own offset, as it is written from
   // its start.
-  check_status(out.target(), quira_web_trailer((int64_t)head, payload, carrier.facts().player_sha256, trailer));
+  check_status(out.target(), quira_web_trailer((int64_t)head, payload, carrier.facts().player_sha256, trailer, sizeof trailer));
   out.write(trailer, QUIRA_WEB_TRAILER_CHARS);
 #endif
 }

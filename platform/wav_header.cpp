@@ -1,4 +1,5 @@
-#include "audio/wav_header.h"
+// SPDX-License-Identifier: MIT
+#include "platform/wav_header.h"
 
 #include <string.h>
 
@@ -9,7 +10,7 @@ static void put_le(uint8_t* at, uint32_t value, int bytes) {
 void wav_header_write(uint8_t header[WAV_HEADER_BYTES], uint16_t channels, uint32_t rate, uint32_t data_bytes) {
   const uint16_t block_align = (uint16_t)(2 * channels);
   memcpy(header, "RIFF", 4);
-  put_le(header + 4, 36 + data_bytes, 4);
+  put_le(header + 4, data_bytes > UINT32_MAX - 36 ? UINT32_MAX : 36 + data_bytes, 4);
   memcpy(header + 8, "WAVEfmt ", 8);
   put_le(header + 16, 16, 4);                   // PCM format record
   put_le(header + 20, 1, 2);                    // PCM
