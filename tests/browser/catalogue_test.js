@@ -161,7 +161,9 @@ check("no sentence written into the page's scripts or HTML", () => {
   const sentences = [];
   for (const name of sources) {
     if (name.endsWith(".html")) {
-      const html = read(name).replace(/<(script|style)\b[\s\S]*?<\/\1>/g, "").replace(/<!--[\s\S]*?-->/g, "");
+      const html = read(name).replace(/<(script|style)\b[\s\S]*?<\/\1>/g, "").replace(/<!--[\s\S]*?-->/g, "")
+        // What is marked translate="no" (the licence notices) stays as its holders wrote it.
+        .replace(/<(\w+)\b[^>]*\btranslate="no"[^>]*>[\s\S]*?<\/\1>/g, "");
       // Words between tags (but the player's own name), and in the attributes a person reads.
       for (const m of html.matchAll(/>([^<]*\p{L}[^<]*)</gu)) {
         if (m[1].trim() !== "Quira") sentences.push(`${name}: ${JSON.stringify(m[1].trim())}`);
