@@ -68,6 +68,25 @@ async function downloadByClick(tab, downloads, selector) {
   return nextDownload(downloads, before, selector);
 }
 
+// A tab over a playwright or puppeteer page, which share these calls; own holds what differs.
+async function pageTab(page, url, own) {
+  const errors = [];
+  page.on("pageerror", (e) => errors.push(e.message));
+  await page.goto(url);
+  return {
+    page,
+    errors: async () => errors,
+    click: (selector) => page.click(selector),
+    press: (key) => page.keyboard.press(key === " " ? "Space" : key),
+    // Functions, not strings: playwright runs a string through eval, which the page's policy forbids.
+    eval: (fn, arg) => page.evaluate(fn, arg),
+    raw: (source) => page.evaluate(source),
+    screenshot: (file) => page.screenshot({path: file}),
+    close: () => page.close(),
+    ...own,
+  };
+}
+
 // ---- Chromium: playwright-core --------------------------------------------------------------
 
 async function chromium(options) {
@@ -82,33 +101,21 @@ async function chromium(options) {
     version: browser.version(),
     async open(url) {
       const page = await context.newPage();
-      const errors = [];
-      page.on("pageerror", (e) => errors.push(e.message));
-      await page.goto(url);
-      return {
-        page,
-        errors: async () => errors,
-        click: (selector) => page.click(selector),
-        press: (key) => page.keyboard.press(key === " " ? "Space" : key),
+      return pageTab(page, url, {
         async chooseFile(button, input, file) {
           const [chooser] = await Promise.all([page.waitForEvent("filechooser"), page.click(button)]);
           await chooser.setFiles(file);
         },
         select: (selector, value) => page.selectOption(selector, value),
         fill: (selector, text) => page.fill(selector, text),
-        // Functions, not strings: playwright runs a string through eval, which the page's policy forbids.
-        eval: (fn, arg) => page.evaluate(fn, arg),
-        raw: (source) => page.evaluate(source),
         waitFor: async (fn, arg, ms = SLOW) => (await page.waitForFunction(fn, arg, {timeout: ms, polling: 100})).jsonValue(),
-        screenshot: (file) => page.screenshot({path: file}),
         async download(selector) {
           const [saved] = await Promise.all([page.waitForEvent("download"), page.click(selector)]);
           const file = path.join(options.dir, "downloads", saved.suggestedFilename());
           await saved.saveAs(file);
           return {name: saved.suggestedFilename(), file, bytes: fs.readFileSync(file)};
         },
-        close: () => page.close(),
-      };
+      });
     },
     close: () => browser.close(),
   };
@@ -139,14 +146,7 @@ async function firefox(options) {
     version: await browser.version(),
     async open(url) {
       const page = await browser.newPage();
-      const errors = [];
-      page.on("pageerror", (e) => errors.push(e.message));
-      await page.goto(url);
-      return {
-        page,
-        errors: async () => errors,
-        click: (selector) => page.click(selector),
-        press: (key) => page.keyboard.press(key === " " ? "Space" : key),
+      const tab = await pageTab(page, url, {
         async chooseFile(button, input, file) {
           const [chooser] = await Promise.all([page.waitForFileChooser({timeout: SLOW}), page.click(button)]);
           await chooser.accept([file]);
@@ -156,15 +156,10 @@ async function firefox(options) {
           await page.$eval(selector, (e) => { e.value = ""; });
           await page.type(selector, text);
         },
-        eval: (fn, arg) => page.evaluate(invocation(fn, arg)),
-        raw: (source) => page.evaluate(source),
-        waitFor: async (fn, arg, ms = SLOW) => (await page.waitForFunction(invocation(fn, arg), {timeout: ms, polling: 100})).jsonValue(),
-        screenshot: (file) => page.screenshot({path: file}),
-        download(selector) {
-          return downloadByClick(this, downloads, selector);
-        },
-        close: () => page.close(),
-      };
+        waitFor: async (fn, arg, ms = SLOW) => (await page.waitForFunction(fn, {timeout: ms, polling: 100}, arg)).jsonValue(),
+        download: (selector) => downloadByClick(tab, downloads, selector),
+      });
+      return tab;
     },
     close: () => browser.close(),
   };
