@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sndfile.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -64,13 +65,16 @@ SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard 
       fail(name_, strerror(error));
     }
     if (S_ISFIFO(st.st_mode)) {
-      // A named pipe is a stream: wait for its writer as any reader of one does.
-      close(fd);
-      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0 || fstat(fd, &st) != 0) fail(name_, strerror(errno));
-    } else {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      // A named pipe is a stream: wait for its writer as any reader of one does. The descriptor
+      // opened above is kept: a writer may have come, written and gone already, and what it
+      // wrote is in this pipe (a second open would lose it, then wait for a writer for ever).
+      // Until a writer has come, poll waits and read would report the end.
+      struct pollfd wait = {fd, POLLIN, 0};
+      while (poll(&wait, 1, -1) < 0) {
+        if (errno != EINTR) fail(name_, strerror(errno));
+      }
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   const bool stream = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
   std::string refusal;
