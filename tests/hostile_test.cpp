@@ -202,6 +202,15 @@ TEST(HostileMake, SamplesThatAreNoNumbersOrHugeAreMadeSilentOrClipped) {
   }
   EXPECT_EQ(quira("-q make --force " + d + "/nan.wav -o " + d + "/nan.exe", err).status, 0);
   EXPECT_EQ(text_of(err), "") << "-q silences the warning";
+
+  // A copy cut short after its header: made from what it holds, with a warning that says so.
+  std::vector<uint8_t> cut = read_bytes(d + "/clean.wav");
+  cut.resize(cut.size() / 2);
+  write_file(d + "/cut.wav", cut);
+  ASSERT_EQ(quira("make " + d + "/cut.wav -o " + d + "/cut.exe", err).status, 0) << text_of(err);
+  EXPECT_NE(text_of(err).find("cut.wav: declares "), std::string::npos) << text_of(err);
+  EXPECT_NE(text_of(err).find("(it may have been cut short): the message is made from what it holds\n"), std::string::npos);
+  EXPECT_LT(exported(d + "/cut.exe", d + "/cut-out.wav").size(), clean.size() * 6 / 10);
   EXPECT_TRUE(leftovers(dir).empty());
 }
 

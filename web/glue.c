@@ -265,3 +265,33 @@ EMSCRIPTEN_KEEPALIVE int web_wav_header(double samples, uint8_t* header) {
 EMSCRIPTEN_KEEPALIVE int web_frames(double block, uint8_t* frames) {
   return quira_carrier_frames(CARRIER, (int64_t)block, frames, QUIRA_BLOCK_BYTES);
 }
+
+/* ---- The message as heard, as MP3 -------------------------------------------------------- */
+
+/* One encoder at a time, fed the heard stream as it is read (as `quira export x.exe -o x.mp3`
+ * feeds it), so the page's file is the tool's. */
+static QuiraMp3* MP3;
+
+EMSCRIPTEN_KEEPALIVE void web_mp3_free(void) {
+  quira_mp3_free(MP3);
+  MP3 = NULL;
+}
+
+EMSCRIPTEN_KEEPALIVE int web_mp3_new(void) {
+  web_mp3_free();
+  return quira_mp3_new(&MP3);
+}
+
+/* n samples into out (capacity bytes): the bytes made, or a negative status. */
+EMSCRIPTEN_KEEPALIVE int web_mp3_encode(const int16_t* samples, int n, uint8_t* out, int capacity) {
+  return quira_mp3_encode(MP3, samples, n, out, capacity < 0 ? 0 : (size_t)capacity);
+}
+
+EMSCRIPTEN_KEEPALIVE int web_mp3_finish(uint8_t* out, int capacity) {
+  return quira_mp3_finish(MP3, out, capacity < 0 ? 0 : (size_t)capacity);
+}
+
+/* The Info frame to write over the stream's first bytes: its bytes, or a negative status. */
+EMSCRIPTEN_KEEPALIVE int web_mp3_info_frame(uint8_t* out, int capacity) {
+  return quira_mp3_info_frame(MP3, out, capacity < 0 ? 0 : (size_t)capacity);
+}

@@ -37,6 +37,7 @@ listen((m) => {
       refused(m.status, m.error, m.reason);
       break;
     case "opened":
+      $("save-heard-mp3").hidden = !m.encodes;
       show();
       if (!m.frames) {
         notice(words("open.noFrames", {name: file.name}));
@@ -231,10 +232,14 @@ $("preview").addEventListener("submit", (event) => event.preventDefault());
 
 // ---- Saving --------------------------------------------------------------------------------
 
+// What each download is called: the message as heard takes the message's name, as `quira
+// export` would write it; the frames as recorded say so.
+const SAVED_NAMES = {"wav": ".wav", "heard-mp3": ".mp3", "mp3": "-recording.mp3"};
+
 // The sentence for a download saved as name, of count bytes.
 function savedWords(kind, name, count) {
   const choice = player.choice;
-  if (kind !== "wav") return words("save.savedMp3", {name, count});
+  if (kind === "mp3") return words("save.savedMp3", {name, count});
   if (!choice) return words("save.savedOwn", {name, count});
   const e = player.effects.find((x) => x.code === choice.code);
   return e ? words("save.savedEffect", {name, count, effect: effectName(e), level: choice.level})
@@ -246,7 +251,7 @@ function saved(m) {
     say($("save-note"), m.error.key, m.error.params);
     return;
   }
-  const name = `${stem()}.${m.kind}`;
+  const name = stem() + SAVED_NAMES[m.kind];
   download(m.blob, name);
   const done = savedWords(m.kind, name, m.blob.size);
   if (m.skipped) say($("save-note"), "list.sentences", {first: done, second: words("save.skipped", {count: m.skipped})});
@@ -256,6 +261,10 @@ function saved(m) {
 $("save-wav").addEventListener("click", () => {
   say($("save-note"), "save.preparingWav");
   save("wav");
+});
+$("save-heard-mp3").addEventListener("click", () => {
+  say($("save-note"), "save.preparingMp3");
+  save("heard-mp3");
 });
 $("save-mp3").addEventListener("click", () => {
   say($("save-note"), "save.preparingMp3");

@@ -7,7 +7,8 @@
 //   opening                 a file is being opened: what was shown of the last one goes
 //   refused {status, error, reason}  the file is no carrier, or could not be read (reason: the
 //                           browser's words for why)
-//   opened {frames}         the header is known; frames: a message begins where it should
+//   opened {frames, encodes}  the header is known; frames: a message begins where it should;
+//                           encodes: the page's library can write the MP3 of the message as heard
 //   press-play              the browser waits for a click before it plays sound
 //   sound-failed {reason}   the sound output did not start within SOUND_WAIT_MS of a start: the
 //                           player stopped (reason: the browser's words, or null)
@@ -16,7 +17,8 @@
 //   position                the block heard moved
 //   survey                  every block was decoded once: the survey is known
 //   peaks {done}            more of the waveform is known
-//   saved {kind, blob, skipped, error}  a download is ready (kind "wav" or "mp3"), or failed
+//   saved {kind, blob, skipped, error}  a download is ready (kind "wav", "heard-mp3" or "mp3"),
+//                           or failed
 //   failed {error, saving}  a worker failed: while playing, or while saving
 // A web message's page opens the payload it holds as the file (open's inside), and names it
 // and tells its size as the page's own file.
@@ -139,7 +141,7 @@ function fromPlayer(m) {
     if (m.status !== QUIRA_OK) return tell({what: "refused", status: m.status, error: m.error, reason: m.reason});
     player.header = m.header;
     player.effects = m.effects;
-    tell({what: "opened", frames: m.frames});
+    tell({what: "opened", frames: m.frames, encodes: m.encodes});
   } else if (m.op === "state") {
     Object.assign(player, {playing: m.playing, gen: m.gen, heldPosition: m.position, title: m.title,
                            atEnd: Boolean(m.ended)});
@@ -166,7 +168,7 @@ function fromReader(m) {
     player.peaks.set(m.data, m.from);
     player.peaksVersion++;
     tell({what: "peaks", done: m.done});
-  } else if (m.op === "wav" || m.op === "mp3") {
+  } else if (m.op === "wav" || m.op === "heard-mp3" || m.op === "mp3") {
     observe("decoded", m.decoded);
     tell({what: "saved", kind: m.op, blob: m.blob, skipped: m.skipped, error: m.error});
   } else if (m.op === "payload") {
@@ -252,9 +254,10 @@ export function choose(choice) {
   }, 250);
 }
 
-// Asks for a download: "wav", the message as heard with the effect chosen, or "mp3", its frames.
+// Asks for a download: "wav" or "heard-mp3", the message as heard with the effect chosen, or
+// "mp3", its frames as recorded.
 export function save(kind) {
-  workerPair.reader.postMessage(kind === "wav" ? {op: "wav", choice: player.choice} : {op: "mp3", blocks: player.blocks});
+  workerPair.reader.postMessage(kind === "mp3" ? {op: "mp3", blocks: player.blocks} : {op: kind, choice: player.choice});
 }
 
 // The payload (header and blocks) of the file open, read through the library whatever holds it

@@ -21,6 +21,7 @@ let R = null;             // its functions that read the carrier: async, since a
 let file = null;          // the carrier, as a PageFile
 let samples = 0;          // module memory: one buffer of samples, one block of frames
 let frames = 0;
+let encodes = false;      // the module can encode MP3
 let output = null;        // the sound output's port (player)
 let gen = 0;              // playback generation: each start and stop begins a new one
 let playing = false;
@@ -31,6 +32,10 @@ async function load(module) {
   R = readingCalls(Q, READING);
   samples = Q._malloc(QUIRA_BUFFER_SAMPLES * 2);
   frames = Q._malloc(QUIRA_BLOCK_BYTES);
+  // A build of the library without the maker has no MP3 encoder: the page then offers no MP3 of
+  // the message as heard.
+  encodes = Q._web_mp3_new() === QUIRA_OK;
+  Q._web_mp3_free();
 }
 
 const text = (pointer) => textAt(Q, pointer);
@@ -216,6 +221,57 @@ async function wav(choice) {
   postMessage({op: "wav", decoded, blob: new Blob([head, ...parts], {type: "audio/wav"})});
 }
 
+// The message as heard, as an MP3 file: what `quira export x.exe -o x.mp3` writes. The heard
+// stream is read and encoded a buffer at a time, as the tool does it, so that LAME is handed the
+// same samples in the same calls. The Info frame, known only at the end, goes over the stream's
+// first bytes: those are kept apart (HEAD_BYTES, far more than one frame) until then, and
+// everything after them goes straight into the Blob's parts.
+const HEAD_BYTES = 1 << 14;
+const MP3_ROOM = QUIRA_BUFFER_SAMPLES + QUIRA_BUFFER_SAMPLES / 4 + 7200;  // QUIRA_MP3_BYTES_MAX
+const INFO_ROOM = 8192;
+
+async function heardMp3(choice) {
+  const fail = (status) => {
+    Q._web_heard_close();
+    Q._web_mp3_free();
+    postMessage({op: "heard-mp3", error: statusWords(status)});
+  };
+  let status = await R.web_heard_open(...choiceArgs(choice));
+  if (status === QUIRA_OK) status = Q._web_mp3_new();
+  if (status !== QUIRA_OK) return fail(status);
+  const bytes = Q._malloc(MP3_ROOM);
+  const head = new Uint8Array(HEAD_BYTES);
+  let headBytes = 0;
+  const parts = [];
+  const keep = (n) => {
+    const taken = Math.min(n, HEAD_BYTES - headBytes);
+    head.set(Q.HEAPU8.subarray(bytes, bytes + taken), headBytes);
+    headBytes += taken;
+    if (taken < n) parts.push(Q.HEAPU8.slice(bytes + taken, bytes + n));
+  };
+  try {
+    for (;;) {
+      const got = await R.web_heard_read(samples, QUIRA_BUFFER_SAMPLES);
+      if (got < 0) return fail(got);
+      if (got === 0) break;
+      const made = Q._web_mp3_encode(samples, got, bytes, MP3_ROOM);
+      if (made < 0) return fail(made);
+      keep(made);
+    }
+    const last = Q._web_mp3_finish(bytes, MP3_ROOM);
+    if (last < 0) return fail(last);
+    keep(last);
+    const info = Q._web_mp3_info_frame(bytes, INFO_ROOM);
+    if (info < 0) return fail(info);
+    head.set(Q.HEAPU8.subarray(bytes, bytes + Math.min(info, headBytes)), 0);
+  } finally {
+    Q._free(bytes);
+  }
+  Q._web_heard_close();
+  Q._web_mp3_free();
+  postMessage({op: "heard-mp3", blob: new Blob([head.subarray(0, headBytes), ...parts], {type: "audio/mpeg"})});
+}
+
 // The plain frames of every block, as an MP3 file: what `quira extract` writes. A block of no
 // accepted format holds no frames and is left out.
 async function mp3(blocks) {
@@ -282,7 +338,7 @@ const handlers = {
     // Whether a message begins here at all: one of the first blocks holds accepted frames.
     let holdsFrames = false;
     for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = (await R.web_frames(k, frames)) >= 0;
-    postMessage({op: "opened", status: QUIRA_OK, header, frames: holdsFrames, effects: json(Q._web_effects_json())});
+    postMessage({op: "opened", status: QUIRA_OK, header, frames: holdsFrames, encodes, effects: json(Q._web_effects_json())});
     if (!m.player) return;
     const made = await R.web_player_new(1, 0, 0);
     if (made !== QUIRA_OK) return state({error: statusWords(made)});
@@ -319,6 +375,7 @@ const handlers = {
   peaks: (m) => peaks(m.choice, m.bins, m.blocks, m.pass),
   wav: (m) => wav(m.choice),
   mp3: (m) => mp3(m.blocks),
+  "heard-mp3": (m) => heardMp3(m.choice),
   payload,
   // A web message's closing comment, as the library writes it (web-message.js).
   trailer(m) {

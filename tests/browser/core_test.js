@@ -4,7 +4,8 @@
 //   - a carrier opened and played to its end: what reaches the audio destination, tapped there,
 //     is `quira export --as-played` sample for sample (int16 = round(float x 32768)) and then
 //     silence, nothing cut and nothing added; the title and the waveform's cursor agree at the end;
-//   - its WAV and MP3 downloads are the files `quira export` and `quira extract` write;
+//   - its downloads are the files the tool writes: the WAV and the MP3 as heard `quira export`'s,
+//     the frames' MP3 `quira extract`'s;
 //   - a carrier made from a picked WAV is the one `quira make` writes, byte for byte;
 //   - a message recorded from the microphone (the engine's own fake, or a PulseAudio source that
 //     plays real speech) holds that speech;
@@ -158,17 +159,23 @@ function played(browser, carrier, name) {
     await shot(tab, "opened");
     await accessible(tab, "opened");
 
-    // Both downloads: the tool's files.
+    // The downloads: the tool's files. The MP3 as heard is LAME's in the page against the tool's.
     tool("export", carrier, "-o", file(`${name}.wav`));
-    tool("extract", carrier, "-o", file(`${name}.mp3`));
+    tool("export", carrier, "-o", file(`${name}.mp3`));
+    tool("extract", carrier, "-o", file(`${name}.frames.mp3`));
     const wav = await tab.download("#save-wav");
     assert.equal(wav.name, `${name}.wav`);
     assert.ok(wav.bytes.equals(fs.readFileSync(file(`${name}.wav`))), "the WAV download is quira export's");
+    const heard = await tab.download("#save-heard-mp3");
+    assert.equal(heard.name, `${name}.mp3`);
+    assert.ok(heard.bytes.equals(fs.readFileSync(file(`${name}.mp3`))), "the MP3 (as heard) download is quira export's");
     const mp3 = await tab.download("#save-mp3");
-    assert.ok(mp3.bytes.equals(fs.readFileSync(file(`${name}.mp3`))), "the MP3 download is quira extract's");
+    assert.equal(mp3.name, `${name}-recording.mp3`);
+    assert.ok(mp3.bytes.equals(fs.readFileSync(file(`${name}.frames.mp3`))), "the recording's MP3 download is quira extract's");
     assert.deepEqual(await tab.errors(), [], "no error in the page");
     await tab.close();
-    return `${said}; title ${end.title}; WAV ${wav.bytes.length} and MP3 ${mp3.bytes.length} bytes, the tool's`;
+    return `${said}; title ${end.title}; WAV ${wav.bytes.length}, MP3 as heard ${heard.bytes.length} and the ` +
+      `recording's MP3 ${mp3.bytes.length} bytes, the tool's`;
   });
 }
 

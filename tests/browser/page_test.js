@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The web page in Debian's chromium, headless, used as a person would: carriers opened with the
 // file picker, play and stop clicked and pressed, the waveform clicked, another effect picked,
-// both downloads saved. What the page hands its sound output must be what `quira export
-// --as-played` writes, sample for sample, and the downloads what `quira export` and `quira
-// extract` write, byte for byte.
+// the downloads saved. What the page hands its sound output must be what `quira export
+// --as-played` writes, sample for sample, and the downloads what `quira export` (WAV and MP3 as
+// heard) and `quira extract` (the frames) write, byte for byte.
 //
 //   node page_test.js PAGE QUIRA MEDIA_DIR OUT_DIR
 //
@@ -234,6 +234,9 @@ const controls = (context, speech32) => check("speech-32: stop holds, play resum
   const wav = path.join(out, "speech-32-chorus.wav");
   tool("export", speech32, "--effect", "chorus", "--level", "100", "-o", wav);
   assert.ok((await download(page, "#save-wav")).equals(fs.readFileSync(wav)), "WAV with the previewed effect");
+  const mp3 = path.join(out, "speech-32-chorus.mp3");
+  tool("export", speech32, "--effect", "chorus", "--level", "100", "-o", mp3);
+  assert.ok((await download(page, "#save-heard-mp3")).equals(fs.readFileSync(mp3)), "MP3 (as heard) with the previewed effect");
   await page.click("#stop");
   await page.close();
 });

@@ -72,6 +72,15 @@ Maker encode(SoundInput& input, const QuiraMakeOptions& options) {
     progress.update(quira_maker_input_frames(maker.get()));
   }
   check(input, maker.get(), quira_maker_finish(maker.get()));
+  // A file that holds fewer samples than its header declares was most likely cut short in a copy
+  // or a download: the message is made from what it holds, and the person should know.
+  const int64_t held = quira_maker_input_frames(maker.get());
+  if (input.declared() > 0 && held < input.declared()) {
+    char text[96];
+    snprintf(text, sizeof text, "declares %.2f s but holds %.2f s", (double)input.declared() / input.rate(),
+             (double)held / input.rate());
+    note("warning: " + input.name() + ": " + text + " (it may have been cut short): the message is made from what it holds");
+  }
   if (int64_t n = quira_maker_not_numbers(maker.get()))
     note("warning: " + input.name() + ": made silent " + std::to_string(n) +
          (n == 1 ? " sample that was not a number (NaN)" : " samples that were not numbers (NaN)"));

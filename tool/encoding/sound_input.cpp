@@ -46,6 +46,36 @@ const char* file_kind(mode_t mode) {
   return "not a regular file";
 }
 
+uint32_t le32(const uint8_t* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// The sample frames a RIFF WAVE file's data chunk declares, read from its header through fd
+// (without moving its offset); -1 when it declares none that can be trusted (a placeholder
+// size, no fmt chunk before the data). libsndfile reports what the file holds, which for a
+// copy cut short is less than this.
+int64_t wave_declared_frames(int fd) {
+  uint8_t head[12];
+  if (pread(fd, head, sizeof head, 0) != (ssize_t)sizeof head || memcmp(head, "RIFF", 4) != 0 ||
+      memcmp(head + 8, "WAVE", 4) != 0)
+    return -1;
+  uint32_t block_align = 0;
+  off_t at = 12;
+  for (int chunks = 0; chunks < 64; chunks++) {
+    uint8_t chunk[8 + 14];
+    const ssize_t n = pread(fd, chunk, sizeof chunk, at);
+    if (n < 8) return -1;
+    const uint32_t size = le32(chunk + 4);
+    if (memcmp(chunk, "fmt ", 4) == 0 && n >= 8 + 14) block_align = (uint32_t)chunk[8 + 12] | (uint32_t)chunk[8 + 13] << 8;
+    if (memcmp(chunk, "data", 4) == 0) {
+      if (block_align == 0 || size == 0 || size == 0xFFFFFFFFu) return -1;
+      return (int64_t)(size / block_align);
+    }
+    at += 8 + (off_t)size + (size & 1);
+  }
+  return -1;
+}
+
 }  // namespace
 
 SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard input" : path) {
@@ -108,6 +138,9 @@ SoundInput::SoundInput(const std::string& path) : name_(path == "-" ? "standard 
   // a pipe that stays open.
   frames_ = stream ? -1 : info.frames;
   unread_ = info.frames;
+  const int kind = info.format & SF_FORMAT_TYPEMASK;
+  if (!stream && (kind == SF_FORMAT_WAV || kind == SF_FORMAT_WAVEX)) declared_ = wave_declared_frames(fd);
+  if (declared_ < frames_) declared_ = frames_;
   if (rate_ <= 0 || channels_ <= 0) fail(name_, "declares no sampling rate or no channels");
   if (frames_ == 0) fail(name_, "holds no samples");
 }

@@ -33,6 +33,9 @@ class SoundInput {
   // Length in sample frames as the file declares it; -1 for a stream, whose length is known only
   // at its end.
   int64_t frames() const { return frames_; }
+  // Length in sample frames as the header declares it, which is more than frames() when the file
+  // was cut short after its header was written (a WAV file's data chunk); -1 for a stream.
+  int64_t declared() const { return declared_; }
 
   // Reads up to max sample frames, channels interleaved, as libsndfile gives them (full scale
   // +-1 for fixed-point data; a floating-point file's values as they stand, NaN and all). Returns
@@ -45,5 +48,6 @@ class SoundInput {
   int rate_ = 0;
   int channels_ = 0;
   int64_t frames_ = 0;
+  int64_t declared_ = -1;
   int64_t unread_ = 0;  // sample frames declared and not yet read
 };
