@@ -114,15 +114,9 @@ MAKER_KEYS = "maker."  # the words only the new-message view says, which the pla
 
 
 def catalogues(directory):
-    """The page's words in each of its languages (web/i18n/LANG.json), as two modules exporting
-    them by language: the page's (all of them) and the player page's (all but the maker's). The
-    page's script holds them all, and asks nothing of anywhere. Each language lists the player's
-    words first, so that the player page's are runs of the page's text (its template names them).
-    Returns both modules' text and those runs."""
-    def items(entries):
-        return ",".join(json.dumps(k, ensure_ascii=False) + ":" + json.dumps(v, ensure_ascii=False, separators=(",", ":"))
-                        for k, v in entries)
-
+    """The page's words in each of its languages (web/i18n/LANG.json), as a module exporting
+    them by language: the page's script holds them all, and asks nothing of anywhere. Returns
+    the page's module and the player page's, which lacks the maker's words."""
     found = {}
     for name in sorted(os.listdir(directory)):
         if name.endswith(".json"):
@@ -130,17 +124,10 @@ def catalogues(directory):
                 found[name[:-len(".json")]] = json.load(f)
     if "en" not in found:
         sys.exit(f"build-page: no English catalogue in {directory}")
-    opening = "// The page's words in each of its languages, from web/i18n.\nexport const CATALOGUES = {"
-    full, player, runs = [], [], []
-    for language, words in found.items():
-        mine = items((k, v) for k, v in words.items() if not k.startswith(MAKER_KEYS))
-        maker = items((k, v) for k, v in words.items() if k.startswith(MAKER_KEYS))
-        name = json.dumps(language) + ":{"
-        full.append(name + mine + ("," + maker if maker else "") + "}")
-        player.append(name + mine + "}")
-        runs.append(mine)
-    closing = "};\n"
-    return opening + ",".join(full) + closing, opening + ",".join(player) + closing, runs
+    player = {language: {k: v for k, v in words.items() if not k.startswith(MAKER_KEYS)} for language, words in found.items()}
+    return tuple("// The page's words in each of its languages, from web/i18n.\n"
+                 f"export const CATALOGUES = {json.dumps(c, ensure_ascii=False, separators=(',', ':'))};\n"
+                 for c in (found, player))
 
 
 # ---- Bundling the ES modules -------------------------------------------------------------
@@ -356,10 +343,9 @@ def scripts_of(page, bundler, loader):
 # The page holds the player page as JSON (the block quira-player-page): a list whose items are
 # its text in order, each either a string or [id, start, end] (or [id, start, end, 1]): the text
 # of the page's element of that id (its textContent) from start to end, counted as JavaScript
-# counts (UTF-16 code units), and with a 1, written as HTML text (&, < and > escaped), as the
-# notices are. Whatever the player page shares with the page (the style, the notices, the
-# worklet, the worker's bundle, the modules of its script, its words) is so named, not copied;
-# what is its own (its module without the maker and that module's loader, its markup, its policy)
+# counts (UTF-16 code units), and with a 1, written as HTML text (&, < and > escaped). What the
+# player page shares with the page as it is (the style) is so named, not copied; the rest is its
+# own (its module without the maker and its other scripts, deflated, its markup, its policy) and
 # is there as text. web/web-message.js puts it back together.
 
 def utf16(text):
@@ -453,7 +439,7 @@ def main():
     loader = read(args.loader)
     player_loader = read(args.player_loader)
     constants = header_constants(read(args.header))
-    words, player_words, word_runs = catalogues(os.path.join(args.web, "i18n"))
+    words, player_words = catalogues(os.path.join(args.web, "i18n"))
     bundler = Bundler(args.web, {CONSTANTS_MODULE: constants, CATALOGUES_MODULE: words})
     # What follows the slot's opening tag in a web message, before the closing comment: the page
     # tells a message's file size from it.
@@ -489,11 +475,25 @@ def main():
         "@PLAYING_PNG@": images["playing"],
     }
 
-    # The player page first: the page carries it.
+    # The player page first: the page carries it. Its module is deflated, and so are its other
+    # scripts and its notices, in one block that its first script (unpack.js) inflates: what is
+    # packed is the page's script and the text of each element named (see unpack.js).
     player_parts, player_script = scripts_of(player_page, player_bundler, player_loader)
+    packed = {
+        "script": player_bundler.bundle("player-page.js"),
+        "elements": {
+            "quira-worker": player_loader + "\n" + player_bundler.bundle("worker.js"),
+            "quira-output": player_bundler.bundle("output-worklet.js"),
+            "quira-notices": "".join(player_notices),
+        },
+    }
+    for ident in packed["elements"]:
+        if not re.search(rf'id="{ident}"></\w+>', player_page):
+            sys.exit(f"build-page: the player page must hold an empty element {ident} for what is packed")
+    packed_json = json.dumps(packed, ensure_ascii=False, separators=(",", ":")).encode()
     player_parts.update(common)
     player_parts.update({"@POLICY@": policy_for(player_script, style),
-                         "@NOTICES@": escape("".join(player_notices), quote=False),
+                         "@PACKED@": base64.b64encode(zlib.compress(packed_json, 9)).decode(),
                          "@WASM@": wasm_base64(args.player_wasm, deflate=True)})
     player_html = fill(player_page, player_parts, "player-page.html")
     # A writer puts the payload after the slot's opening tag, found as the first of its kind.
@@ -506,17 +506,9 @@ def main():
                   "@NOTICES@": escape(notices_text, quote=False),
                   "@PLAYER_PAGE@": PLAYER_PAGE_MARK})
     html = fill(page, parts, "page.html")
-    sources = element_texts(html, [("style", "quira-style"), ("pre", "quira-notices"), ("script", "quira-worker"),
-                                   ("script", "quira-output"), ("script", "quira-page")])
-    # What the player page shares with the page: runs the page's elements hold.
-    worker_bundle = bundler.bundle("worker.js")
-    shared = [(style, "quira-style", False), *((run, "quira-notices", True) for run in player_notices),
-              (worker_bundle, "quira-worker", False),
-              (bundler.bundle("output-worklet.js"), "quira-output", False)]
-    shared += [(piece, "quira-page", False) for piece in player_bundler.pieces("player-page.js")
-               if script.find(piece) >= 0 and len(piece) > 64]
-    shared += [(run, "quira-page", False) for run in word_runs if run]
-    items = template(player_html, shared, sources)
+    sources = element_texts(html, [("style", "quira-style")])
+    # What the player page shares with the page, which the template names rather than holds.
+    items = template(player_html, [(style, "quira-style", False)], sources)
     if resolve(items, sources) != player_html:
         sys.exit("build-page: the player page's template does not give the player page back")
     # JSON inert in a script block: "<" only ever stands in its strings, and is escaped there.

@@ -4,6 +4,7 @@
 // writing lengths of time, clocks and effects, downloads, and notices. Nothing here runs until
 // it is called: a page may import it without the views it does not have.
 import {fixed, padded, say, words} from "./i18n.js";
+import {inflated} from "./inflate.js";
 
 export const $ = (id) => document.getElementById(id);
 
@@ -20,13 +21,12 @@ let compiled = null;
 export function wasmModule() {
   if (!compiled) {
     const element = $("quira-wasm");
-    const binary = atob(element.textContent.trim());
-    const bytes = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
     if (element.dataset.compression === "deflate") {
-      const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate"));
-      compiled = new Response(inflated).arrayBuffer().then((module) => WebAssembly.compile(module));
+      compiled = inflated(element.textContent).then((module) => WebAssembly.compile(module));
     } else {
+      const binary = atob(element.textContent.trim());
+      const bytes = new Uint8Array(binary.length);
+      for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
       compiled = WebAssembly.compile(bytes);
     }
   }

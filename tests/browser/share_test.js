@@ -90,6 +90,8 @@ function plays(browser, name, withDownloads) {
       assert.equal(mp3.name, `${name}-recording.mp3`);
       assert.ok(mp3.bytes.equals(fs.readFileSync(file(`${name}.tool.mp3`))), "the MP3 download is quira extract's");
       assert.ok(await tab.eval(() => document.getElementById("save-web").hidden), "a web message offers no web message of itself");
+      // The notices it holds deflated are there to read, the library's licence among them.
+      assert.match(await text(tab, "quira-notices"), /GNU Lesser General Public License, version 2\.1/);
       downloads = `; WAV ${wav.bytes.length} and MP3 ${mp3.bytes.length} bytes, the tool's`;
     }
     assert.deepEqual(await tab.errors(), [], "no error in the page");
