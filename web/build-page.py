@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Puts the web page together as one self-contained HTML file.
+"""Puts the web page together as one self-contained HTML file, and the player page of web
+messages beside it.
 
     build-page.py --web DIR --res DIR --header quira.h --loader quira_web.js --wasm quira_web.wasm
-                  --notices LICENSE THIRD-PARTY.md [--page page.html] -o quira.html
+                  --player-loader quira_web_player.js --player-wasm quira_web_player.wasm
+                  --notices LICENSE THIRD-PARTY.md -o quira.html --player-output quira-player.html
 
 Into the template (web/page.html) go the style sheet, the page's script and the scripts of its
 workers and worklets, each bundled from web/'s ES modules (see Bundler), the WebAssembly module
@@ -14,6 +16,11 @@ include/quira/quira.h. The page's
 Content-Security-Policy names the hash of each inline script and style, allows WebAssembly and
 workers made from the page's own blobs, and forbids every connection: the page cannot fetch,
 send or load anything from anywhere.
+
+The player page (web/player-page.html) is the player's part of the page alone, over a smaller
+module without the maker, with an empty slot for a message's payload (tool/output/web_output.h).
+The page carries it as a template, to write web messages itself: the parts the page already
+holds are named by where they are in it rather than held twice (see Template).
 """
 import argparse
 import base64
@@ -103,11 +110,19 @@ def header_constants(header):
 
 
 CATALOGUES_MODULE = "catalogues.js"
+MAKER_KEYS = "maker."  # the words only the new-message view says, which the player page lacks
 
 
 def catalogues(directory):
-    """The page's words in each of its languages (web/i18n/LANG.json), as a module exporting
-    them by language: the page's script holds them all, and asks nothing of anywhere."""
+    """The page's words in each of its languages (web/i18n/LANG.json), as two modules exporting
+    them by language: the page's (all of them) and the player page's (all but the maker's). The
+    page's script holds them all, and asks nothing of anywhere. Each language lists the player's
+    words first, so that the player page's are runs of the page's text (its template names them).
+    Returns both modules' text and those runs."""
+    def items(entries):
+        return ",".join(json.dumps(k, ensure_ascii=False) + ":" + json.dumps(v, ensure_ascii=False, separators=(",", ":"))
+                        for k, v in entries)
+
     found = {}
     for name in sorted(os.listdir(directory)):
         if name.endswith(".json"):
@@ -115,8 +130,17 @@ def catalogues(directory):
                 found[name[:-len(".json")]] = json.load(f)
     if "en" not in found:
         sys.exit(f"build-page: no English catalogue in {directory}")
-    return ("// The page's words in each of its languages, from web/i18n.\n"
-            f"export const CATALOGUES = {json.dumps(found, ensure_ascii=False, separators=(',', ':'))};\n")
+    opening = "// The page's words in each of its languages, from web/i18n.\nexport const CATALOGUES = {"
+    full, player, runs = [], [], []
+    for language, words in found.items():
+        mine = items((k, v) for k, v in words.items() if not k.startswith(MAKER_KEYS))
+        maker = items((k, v) for k, v in words.items() if k.startswith(MAKER_KEYS))
+        name = json.dumps(language) + ":{"
+        full.append(name + mine + ("," + maker if maker else "") + "}")
+        player.append(name + mine + "}")
+        runs.append(mine)
+    closing = "};\n"
+    return opening + ",".join(full) + closing, opening + ",".join(player) + closing, runs
 
 
 # ---- Bundling the ES modules -------------------------------------------------------------
@@ -201,6 +225,11 @@ class Bundler:
 
     def bundle(self, entry):
         """One strict script: the modules entry needs, then entry itself."""
+        return "".join(self.pieces(entry))
+
+    def pieces(self, entry):
+        """The bundle's text in pieces: its opening, each module's, its closing. A module's piece
+        is the same whichever entry's bundle it stands in."""
         out = ['(() => {\n"use strict";\n']
         for name in self.order(entry):
             imports, exports, body = self.parse(name)
@@ -217,52 +246,35 @@ class Bundler:
             out.append(f"// ---- {name}\nconst {module_variable(name)} = (() => {{\n" + "\n".join(lines) +
                        "\n" + body.strip("\n") + f"\nreturn {returned};\n}})();\n")
         out.append("})();\n")
-        return "".join(out)
+        return out
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--web", required=True)
-    parser.add_argument("--res", required=True)
-    parser.add_argument("--header", required=True, help="the library's header, quira.h")
-    parser.add_argument("--loader", required=True)
-    parser.add_argument("--wasm", required=True)
-    parser.add_argument("--page", default="page.html", help="the page's template in --web")
-    parser.add_argument("--notices", nargs="+", required=True,
-                        help="the licence and third-party notices, shown as text in the page's About")
-    parser.add_argument("-o", "--output", required=True)
-    args = parser.parse_args()
+# ---- Putting a page together ------------------------------------------------------------
 
-    def read(path):
-        with open(path, encoding="utf-8") as f:
-            return f.read()
+INCLUDE = re.compile(r"@INCLUDE:([\w.-]+\.html)@")
+# The web message's slot (tool/output/web_output.h): the payload's base64 goes between its tags.
+MESSAGE_SLOT = '<script type="application/octet-stream" id="quira-message"></script>'
+LAYOUT_MODULE = "player-page-layout.js"
+PLAYER_PAGE_MARK = "\x01player page\x01"  # where the template goes, once the page is put together
 
-    page = read(os.path.join(args.web, args.page))
-    style = inert(read(f"{args.web}/page.css"), "page.css")
-    loader = read(args.loader)
-    bundler = Bundler(args.web, {CONSTANTS_MODULE: header_constants(read(args.header)),
-                                 CATALOGUES_MODULE: catalogues(os.path.join(args.web, "i18n"))})
-    with open(args.wasm, "rb") as f:
-        wasm = base64.b64encode(f.read()).decode()
 
-    # The template names what goes where:
-    #   @SCRIPT:x.js@  the page's own script: x.js and what it imports (one, hashed in the policy)
-    #   @TEXT:x.js@    the same bundled as inert text, for a worklet made from it
-    #   @WORKER:x.js@  inert text too, emscripten's loader (QuiraModule) before the bundle
-    parts = {}
-    scripts = []
-    for kind, entry in re.findall(r"@(SCRIPT|TEXT|WORKER):([\w.-]+\.js)@", page):
-        code = bundler.bundle(entry)
-        if kind == "WORKER":
-            code = loader + "\n" + code
-        parts[f"@{kind}:{entry}@"] = inert(code, entry)
-        if kind == "SCRIPT":
-            scripts.append(code)
-    if len(scripts) != 1:
-        sys.exit("build-page: the page must hold one @SCRIPT:...@")
-    policy = "; ".join([
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+def included(web, page):
+    """The template with each @INCLUDE:x.html@ replaced by web/x.html, less its opening comments."""
+    def fragment(match):
+        text = read(os.path.join(web, match.group(1)))
+        return re.sub(r"^(?:\s*<!--.*?-->)*\s*", "", text, flags=re.S).rstrip("\n")
+    return INCLUDE.sub(fragment, page)
+
+
+def policy_for(script, style):
+    return "; ".join([
         "default-src 'none'",
-        f"script-src {sha256_source(scripts[0])} 'wasm-unsafe-eval' blob: data:",
+        f"script-src {sha256_source(script)} 'wasm-unsafe-eval' blob: data:",
         "worker-src blob:",
         f"style-src {sha256_source(style)}",
         "img-src data:",
@@ -271,28 +283,14 @@ def main():
         "form-action 'none'",
         "base-uri 'none'",
     ])
-    images = {}
-    for name in ("play", "stop", "playing"):
-        with open(f"{args.res}/{name}.bmp", "rb") as f:
-            png = bmp_to_png(f.read())
-        images[name] = "data:image/png;base64," + base64.b64encode(png).decode()
 
-    # The notices as text (the page's About): every licence a person receiving the page is owed.
-    notices = "\n\n".join(escape(read(path), quote=False) for path in args.notices)
 
-    parts.update({
-        "@NOTICES@": notices,
-        "@POLICY@": policy,
-        "@STYLE@": style,
-        "@WASM@": wasm,
-        "@PLAY_PNG@": images["play"],
-        "@STOP_PNG@": images["stop"],
-        "@PLAYING_PNG@": images["playing"],
-    })
+def fill(page, parts, what):
+    """The template with each place holder replaced, in one pass, so that nothing inlined is
+    itself searched for place holders."""
     for key in parts:
         if page.count(key) != 1:
-            sys.exit(f"build-page: {args.page} must hold {key} once")
-    # One pass, so that nothing inlined is itself searched for place holders.
+            sys.exit(f"build-page: {what} must hold {key} once")
     pieces = []
     rest = page
     while True:
@@ -304,11 +302,205 @@ def main():
         pieces.append(rest[:index])
         pieces.append(parts[key])
         rest = rest[index + len(key):]
-    html = "".join(pieces)
-    temporary = args.output + ".tmp"
-    with open(temporary, "w", encoding="utf-8") as f:
-        f.write(html)
-    os.replace(temporary, args.output)
+    return "".join(pieces)
+
+
+def scripts_of(page, bundler, loader):
+    """The template's scripts:
+         @SCRIPT:x.js@  the page's own script: x.js and what it imports (one, hashed in the policy)
+         @TEXT:x.js@    the same bundled as inert text, for a worklet made from it
+         @WORKER:x.js@  inert text too, emscripten's loader (QuiraModule) before the bundle
+    as {place holder: text}, and the page's own script."""
+    parts = {}
+    scripts = []
+    for kind, entry in re.findall(r"@(SCRIPT|TEXT|WORKER):([\w.-]+\.js)@", page):
+        code = bundler.bundle(entry)
+        if kind == "WORKER":
+            code = loader + "\n" + code
+        parts[f"@{kind}:{entry}@"] = inert(code, entry)
+        if kind == "SCRIPT":
+            scripts.append(code)
+    if len(scripts) != 1:
+        sys.exit("build-page: a page must hold one @SCRIPT:...@")
+    return parts, scripts[0]
+
+
+# ---- Template ------------------------------------------------------------------------------
+#
+# The page holds the player page as JSON (the block quira-player-page): a list whose items are
+# its text in order, each either a string or [id, start, end] (or [id, start, end, 1]): the text
+# of the page's element of that id (its textContent) from start to end, counted as JavaScript
+# counts (UTF-16 code units), and with a 1, written as HTML text (&, < and > escaped), as the
+# notices are. Whatever the player page shares with the page (the style, the notices, the
+# worklet, the worker's bundle, the modules of its script, its words) is so named, not copied;
+# what is its own (its module without the maker and that module's loader, its markup, its policy)
+# is there as text. web/web-message.js puts it back together.
+
+def utf16(text):
+    return len(text.encode("utf-16-le")) // 2
+
+
+def template(html, shared, sources):
+    """html (the player page) as the template's items: shared lists (text, id, escaped), runs of
+    html that the page's element id holds (as text, or escaped)."""
+    spans = []
+    for text, source, escaped in shared:
+        at = html.find(escape(text, quote=False) if escaped else text)
+        held = sources[source].find(text)
+        if at < 0 or held < 0 or not text:
+            sys.exit(f"build-page: the player page and the page do not share a run they should ({source})")
+        length = len(escape(text, quote=False)) if escaped else len(text)
+        spans.append((at, at + length, [source, utf16(sources[source][:held]), utf16(sources[source][:held + len(text)])]
+                      + ([1] if escaped else [])))
+    spans.sort()
+    items = []
+    done = 0
+    for start, end, item in spans:
+        if start < done:
+            continue  # within a run already named
+        if start > done:
+            items.append(html[done:start])
+        items.append(item)
+        done = end
+    if done < len(html):
+        items.append(html[done:])
+    return items
+
+
+def resolve(items, sources):
+    """The text the template's items stand for, as the page's script puts it back together."""
+    out = []
+    for item in items:
+        if isinstance(item, str):
+            out.append(item)
+            continue
+        text = sources[item[0]].encode("utf-16-le")[2 * item[1]:2 * item[2]].decode("utf-16-le")
+        out.append(escape(text, quote=False) if len(item) > 3 else text)
+    return "".join(out)
+
+
+def element_texts(html, ids):
+    """The textContent the browser gives each element of ids, from the page's source: the raw
+    text of a script or style, and a pre's text with its character references read. The page's
+    text is such that nothing else changes on the way (no carriage return, no NUL, no newline
+    that a pre would drop)."""
+    if "\r" in html or "\0" in html:
+        sys.exit("build-page: the page holds a carriage return or NUL, which a browser changes")
+    texts = {}
+    for element, ident in ids:
+        match = re.search(rf'<{element}\b[^>]*\bid="{ident}"[^>]*>(.*?)</{element}>', html, flags=re.S)
+        if not match:
+            sys.exit(f"build-page: no <{element} id={ident}> in the page")
+        text = match.group(1)
+        if element == "pre":
+            if text.startswith("\n") or re.search(r"<|&(?!amp;|lt;|gt;)", text):
+                sys.exit(f"build-page: the text of <pre id={ident}> would not read back as written")
+            text = text.replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&")
+        texts[ident] = text
+    return texts
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--web", required=True)
+    parser.add_argument("--res", required=True)
+    parser.add_argument("--header", required=True, help="the library's header, quira.h")
+    parser.add_argument("--loader", required=True)
+    parser.add_argument("--wasm", required=True)
+    parser.add_argument("--player-loader", required=True, help="the player page's module's loader")
+    parser.add_argument("--player-wasm", required=True, help="the player page's module, without the maker")
+    parser.add_argument("--notices", nargs="+", required=True,
+                        help="the licence and third-party notices, shown as text in the pages' About")
+    parser.add_argument("-o", "--output", required=True)
+    parser.add_argument("--player-output", required=True)
+    args = parser.parse_args()
+
+    page = included(args.web, read(os.path.join(args.web, "page.html")))
+    # A web message begins with its doctype, by which the library knows one: the template's
+    # licence line stays in the template.
+    player_page = re.sub(r"^<!--[^\n]*-->\n", "", included(args.web, read(os.path.join(args.web, "player-page.html"))))
+    if not player_page.lower().startswith("<!doctype html"):
+        sys.exit("build-page: the player page must begin with its doctype")
+    style = inert(read(f"{args.web}/page.css"), "page.css")
+    loader = read(args.loader)
+    player_loader = read(args.player_loader)
+    constants = header_constants(read(args.header))
+    words, player_words, word_runs = catalogues(os.path.join(args.web, "i18n"))
+    bundler = Bundler(args.web, {CONSTANTS_MODULE: constants, CATALOGUES_MODULE: words})
+    # What follows the slot's opening tag in a web message, before the closing comment: the page
+    # tells a message's file size from it.
+    slot = player_page.find(MESSAGE_SLOT)
+    if slot < 0 or player_page.count(MESSAGE_SLOT) != 1:
+        sys.exit("build-page: the player page must hold the message's empty slot once")
+    slot_tag = MESSAGE_SLOT[:MESSAGE_SLOT.index("</script>")]
+    tail = player_page[slot + MESSAGE_SLOT.index("</script>"):]
+    if "@" in tail:
+        sys.exit("build-page: nothing may be put into the player page after its slot")
+    layout = ("// Where the player page holds its message.\n"
+              f"export const SLOT_TAIL_BYTES = {len(tail.encode())};\n")
+    player_bundler = Bundler(args.web, {CONSTANTS_MODULE: constants, CATALOGUES_MODULE: player_words,
+                                        LAYOUT_MODULE: layout})
+
+    def wasm_base64(path, deflate=False):
+        with open(path, "rb") as f:
+            module = f.read()
+        return base64.b64encode(zlib.compress(module, 9) if deflate else module).decode()
+
+    images = {}
+    for name in ("play", "stop", "playing"):
+        with open(f"{args.res}/{name}.bmp", "rb") as f:
+            png = bmp_to_png(f.read())
+        images[name] = "data:image/png;base64," + base64.b64encode(png).decode()
+    # The notices as text (the About): every licence a person receiving the page is owed.
+    notices_text = "\n\n".join(read(path) for path in args.notices)
+    common = {
+        "@NOTICES@": escape(notices_text, quote=False),
+        "@STYLE@": style,
+        "@PLAY_PNG@": images["play"],
+        "@STOP_PNG@": images["stop"],
+        "@PLAYING_PNG@": images["playing"],
+    }
+
+    # The player page first: the page carries it.
+    player_parts, player_script = scripts_of(player_page, player_bundler, player_loader)
+    player_parts.update(common)
+    player_parts.update({"@POLICY@": policy_for(player_script, style),
+                         "@WASM@": wasm_base64(args.player_wasm, deflate=True)})
+    player_html = fill(player_page, player_parts, "player-page.html")
+    # A writer puts the payload after the slot's opening tag, found as the first of its kind.
+    if player_html.count(slot_tag) != 1:
+        sys.exit("build-page: the player page holds the slot's opening tag elsewhere too (in a script?)")
+
+    parts, script = scripts_of(page, bundler, loader)
+    parts.update(common)
+    parts.update({"@POLICY@": policy_for(script, style), "@WASM@": wasm_base64(args.wasm),
+                  "@PLAYER_PAGE@": PLAYER_PAGE_MARK})
+    html = fill(page, parts, "page.html")
+    sources = element_texts(html, [("style", "quira-style"), ("pre", "quira-notices"), ("script", "quira-worker"),
+                                   ("script", "quira-output"), ("script", "quira-page")])
+    # What the player page shares with the page: runs the page's elements hold.
+    worker_bundle = bundler.bundle("worker.js")
+    shared = [(style, "quira-style", False), (notices_text, "quira-notices", True),
+              (worker_bundle, "quira-worker", False),
+              (bundler.bundle("output-worklet.js"), "quira-output", False)]
+    shared += [(piece, "quira-page", False) for piece in player_bundler.pieces("player-page.js")
+               if script.find(piece) >= 0 and len(piece) > 64]
+    shared += [(run, "quira-page", False) for run in word_runs if run]
+    items = template(player_html, shared, sources)
+    if resolve(items, sources) != player_html:
+        sys.exit("build-page: the player page's template does not give the player page back")
+    # JSON inert in a script block: "<" only ever stands in its strings, and is escaped there.
+    carried = json.dumps(items, ensure_ascii=False, separators=(",", ":")).replace("<", "\\u003c")
+    mark = f'id="quira-player-page">{PLAYER_PAGE_MARK}</script>'
+    if html.count(mark) != 1:
+        sys.exit("build-page: page.html must hold the player page's block once")
+    html = html.replace(mark, mark.replace(PLAYER_PAGE_MARK, carried), 1)
+
+    for output, text in ((args.player_output, player_html), (args.output, html)):
+        temporary = output + ".tmp"
+        with open(temporary, "w", encoding="utf-8") as f:
+            f.write(text)
+        os.replace(temporary, output)
 
 
 if __name__ == "__main__":

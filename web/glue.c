@@ -74,6 +74,27 @@ EMSCRIPTEN_KEEPALIVE int web_open(double size) {
   return quira_carrier_open_source(&source, &CARRIER);
 }
 
+/* Opens the worker's file, of size bytes, as a bare payload (the page of a web message hands
+ * over the one it holds), standing behind the player of digest player_sha256 (32 bytes). */
+EMSCRIPTEN_KEEPALIVE int web_open_payload(double size, const uint8_t* player_sha256) {
+  release_all();
+  QuiraSource source = {sizeof source, NULL, source_read_at, (int64_t)size};
+  return quira_carrier_open_payload(&source, player_sha256, &CARRIER);
+}
+
+/* Up to n of the carrier's bytes from offset into buffer: how many (0 at the end), or a negative
+ * status. */
+EMSCRIPTEN_KEEPALIVE int web_read(double offset, uint8_t* buffer, int n) {
+  return (int)quira_carrier_read(CARRIER, (int64_t)offset, buffer, n < 0 ? 0 : (size_t)n);
+}
+
+/* The closing comment of a web message (quira_web_trailer) whose base64 begins at offset at,
+ * holding payload_bytes, for the player of digest player_sha256 (32 bytes); "" when refused. */
+EMSCRIPTEN_KEEPALIVE const char* web_trailer(double at, double payload_bytes, const uint8_t* player_sha256) {
+  if (quira_web_trailer((int64_t)at, (int64_t)payload_bytes, player_sha256, TEXT, TEXT_BYTES) < 0) TEXT[0] = 0;
+  return TEXT;
+}
+
 /* Appends text as a JSON string (quotes and backslashes escaped, control characters dropped). */
 static size_t put_string(size_t at, const char* text) {
   if (at < TEXT_BYTES - 1) TEXT[at++] = '"';

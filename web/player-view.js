@@ -8,15 +8,16 @@ import {
 } from "./quira-h.js";
 import {number, onLanguage, say, sayAttribute, text, words} from "./i18n.js";
 import {$, clock, download, effectAbout, effectName, familyWords, notice as showNotice, seconds} from "./shared.js";
-import {choose, listen, open, play, player, save, stop, wake} from "./player.js";
+import {choose, listen, open, payload, play, player, save, stop, wake} from "./player.js";
+import {webMessageBlob, webMessagesWritable} from "./web-message.js";
 import {drawSoon, showLength, showPosition} from "./waveform.js";
 
 const notice = (said) => showNotice($("notice"), said);
 
-const stem = () => (player.file ? player.file.name.replace(/\.[^.]*$/, "") : "message") || "message";
+const stem = () => (player.shown ? player.shown.name.replace(/\.[^.]*$/, "") : "message") || "message";
 
 listen((m) => {
-  const file = player.file;
+  const file = player.shown;
   switch (m.what) {
     case "opening":
       notice(null);
@@ -68,7 +69,7 @@ listen((m) => {
 });
 
 function refused(status, error, reason) {
-  const name = player.file.name;
+  const name = player.shown.name;
   if (status === QUIRA_ERR_NOT_CARRIER) notice(words("open.notCarrier", {name}));
   else if (status === QUIRA_ERR_READ && reason) notice(words("open.unreadableWhy", {name, reason}));
   else if (status === QUIRA_ERR_READ) notice(words("open.unreadable", {name}));
@@ -129,7 +130,7 @@ function effectWords(code, level) {
 function showFacts() {
   const h = player.header;
   const survey = player.survey;
-  const file = player.file;
+  const file = player.shown;
   if (!h) return;
   const blockSeconds = QUIRA_BUFFER_SAMPLES / QUIRA_SAMPLE_RATE;
   const rows = [];
@@ -270,6 +271,30 @@ $("save-mp3").addEventListener("click", () => {
   save("mp3");
 });
 
+// A web message of the message open: the player page with its payload inside, the file `quira
+// export` writes. Only a page that carries the player page offers it.
+let writingWeb = false;
+async function saveWeb() {
+  if (!player.header || writingWeb) return;
+  writingWeb = true;
+  say($("save-note"), "save.preparingWeb");
+  try {
+    const blob = await webMessageBlob(await payload(), player.header.player_sha256);
+    const name = `${stem()}.html`;
+    download(blob, name);
+    say($("save-note"), "save.savedWeb", {name, count: blob.size});
+  } catch (e) {
+    if (e && e.key) say($("save-note"), e.key, e.params);
+    else say($("save-note"), "save.failed", {error: String(e && e.message ? e.message : e)});
+  } finally {
+    writingWeb = false;
+  }
+}
+if (webMessagesWritable()) {
+  $("save-web").hidden = false;
+  $("save-web").addEventListener("click", saveWeb);
+}
+
 // ---- Playing -------------------------------------------------------------------------------
 
 function playPressed() {
@@ -301,27 +326,31 @@ document.addEventListener("keydown", (event) => {
 });
 
 // ---- Picking and dropping ------------------------------------------------------------------
+//
+// Where the page offers it: a web message's page plays the message it holds, and opens no other.
 
-$("open").addEventListener("click", () => $("file").click());
-$("file").addEventListener("change", () => {
-  open($("file").files[0]);
-  $("file").value = "";
-});
 const drop = $("drop");
-document.addEventListener("dragover", (event) => {
-  event.preventDefault();
-  event.dataTransfer.dropEffect = "copy";
-  drop.classList.add("over");
-});
-document.addEventListener("dragleave", (event) => {
-  if (event.target === document.documentElement || event.relatedTarget === null) drop.classList.remove("over");
-});
-document.addEventListener("drop", (event) => {
-  event.preventDefault();
-  drop.classList.remove("over");
-  const f = event.dataTransfer.files[0];
-  if (f) open(f);
-});
+if (drop) {
+  $("open").addEventListener("click", () => $("file").click());
+  $("file").addEventListener("change", () => {
+    open($("file").files[0]);
+    $("file").value = "";
+  });
+  document.addEventListener("dragover", (event) => {
+    event.preventDefault();
+    event.dataTransfer.dropEffect = "copy";
+    drop.classList.add("over");
+  });
+  document.addEventListener("dragleave", (event) => {
+    if (event.target === document.documentElement || event.relatedTarget === null) drop.classList.remove("over");
+  });
+  document.addEventListener("drop", (event) => {
+    event.preventDefault();
+    drop.classList.remove("over");
+    const f = event.dataTransfer.files[0];
+    if (f) open(f);
+  });
+}
 // Any click lets a waiting audio context run.
 document.addEventListener("pointerdown", wake);
 

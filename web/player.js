@@ -20,6 +20,8 @@
 //   saved {kind, blob, skipped, error}  a download is ready (kind "wav", "heard-mp3" or "mp3"),
 //                           or failed
 //   failed {error, saving}  a worker failed: while playing, or while saving
+// A web message's page opens the payload it holds as the file (open's inside), and names it
+// and tells its size as the page's own file.
 import {QUIRA_BUFFER_BLOCK, QUIRA_OK} from "./quira-h.js";
 import {SOUND_WAIT_MS, answerRead, newWorker, wasmModule} from "./shared.js";
 import {openSound, soundRuns} from "./sound.js";
@@ -30,6 +32,7 @@ export const BINS = 1440;  // the waveform's stretches
 // What is open. The view reads it; only this module changes it.
 export const player = {
   file: null,
+  shown: null,      // the file as the view names it: {name, size}
   header: null,     // the carrier's header facts, survey and effects as the workers tell
   survey: null,
   blocks: 0,        // the carrier's blocks, as the first worker to open it tells
@@ -92,11 +95,16 @@ function fromOutput(m) {
 
 // ---- Opening -------------------------------------------------------------------------------
 
-export async function open(picked) {
+// Opens picked, a file the person chose, or with inside ({name, size, playerSha256}) the bare
+// payload of the web message named name, size bytes long, whose carrier had that player.
+export async function open(picked, inside = null) {
   if (!picked) return;
   if (workerPair) for (const w of [workerPair.player, workerPair.reader]) w.terminate();
+  if (payloadAsked) payloadAsked({error: {key: "status.state"}});
+  payloadAsked = null;
   Object.assign(player, {file: picked, header: null, survey: null, choice: null, playing: false, gen: 0,
-                         heard: null, heldPosition: 0, atEnd: false, peaks: new Float32Array(BINS)});
+                         heard: null, heldPosition: 0, atEnd: false, peaks: new Float32Array(BINS),
+                         shown: inside ? {name: inside.name, size: inside.size} : {name: picked.name, size: picked.size}});
   player.peaksVersion++;
   tell({what: "opening"});
   await soundReady;
@@ -112,12 +120,19 @@ export async function open(picked) {
     sound.connect(channel.port1);
     pair.player.postMessage({op: "output", port: channel.port2}, [channel.port2]);
   }
-  pair.player.postMessage({op: "open", file: picked, player: true, play});
+  const playerSha256 = inside ? inside.playerSha256 : null;
+  pair.player.postMessage({op: "open", file: picked, playerSha256, player: true, play});
   if (play) watchSound();
-  pair.reader.postMessage({op: "open", file: picked});
+  pair.reader.postMessage({op: "open", file: picked, playerSha256});
   if (!play && sound) tell({what: "press-play"});
   if (!sound) tell({what: "no-sound"});
   setTimeout(() => { if (!spare) spare = workers(); }, 1000);
+}
+
+// What a web message's page could not open: named and told as a file refused.
+export function refuse(shown, status, error) {
+  Object.assign(player, {file: null, header: null, shown});
+  tell({what: "refused", status, error});
 }
 
 function fromPlayer(m) {
@@ -156,6 +171,14 @@ function fromReader(m) {
   } else if (m.op === "wav" || m.op === "heard-mp3" || m.op === "mp3") {
     observe("decoded", m.decoded);
     tell({what: "saved", kind: m.op, blob: m.blob, skipped: m.skipped, error: m.error});
+  } else if (m.op === "payload") {
+    const asked = payloadAsked;
+    payloadAsked = null;
+    if (asked) asked(m);
+  } else if (m.op === "failed" && payloadAsked) {
+    const asked = payloadAsked;
+    payloadAsked = null;
+    asked({error: {key: "save.failed", params: {error: m.error}}});
   } else if (m.op === "failed") {
     tell({what: "failed", error: m.error, saving: true});
   }
@@ -235,6 +258,17 @@ export function choose(choice) {
 // "mp3", its frames as recorded.
 export function save(kind) {
   workerPair.reader.postMessage(kind === "mp3" ? {op: "mp3", blocks: player.blocks} : {op: kind, choice: player.choice});
+}
+
+// The payload (header and blocks) of the file open, read through the library whatever holds it
+// (a carrier, a web message): a Blob, or rejected with the words of why not.
+let payloadAsked = null;
+export function payload() {
+  return new Promise((resolve, reject) => {
+    if (!ready() || payloadAsked) return reject({key: "status.state"});
+    payloadAsked = (m) => (m.blob ? resolve(m.blob) : reject(m.error));
+    workerPair.reader.postMessage({op: "payload"});
+  });
 }
 
 // Lets a waiting audio context run: any click does.

@@ -15,12 +15,20 @@ export const SOUND_WAIT_MS = 3000;
 let compiled = null;
 
 // The library's module, compiled once from the base64 text the page holds, for every worker.
+// A page may hold it deflated (data-compression="deflate", the zlib format), as a web message's
+// does, to be small: the browser inflates it.
 export function wasmModule() {
   if (!compiled) {
-    const binary = atob($("quira-wasm").textContent.trim());
+    const element = $("quira-wasm");
+    const binary = atob(element.textContent.trim());
     const bytes = new Uint8Array(binary.length);
     for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-    compiled = WebAssembly.compile(bytes);
+    if (element.dataset.compression === "deflate") {
+      const inflated = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate"));
+      compiled = new Response(inflated).arrayBuffer().then((module) => WebAssembly.compile(module));
+    } else {
+      compiled = WebAssembly.compile(bytes);
+    }
   }
   return compiled;
 }

@@ -7,13 +7,13 @@
 // Messages from the page are handled one at a time, in order; each answer names its op.
 import {
   QUIRA_BLOCK_BYTES, QUIRA_BUFFER_BLOCK, QUIRA_BUFFER_SAMPLES, QUIRA_BUFFER_START_SILENCE, QUIRA_OK,
-  QUIRA_WAV_HEADER_BYTES,
+  QUIRA_ERR_READ, QUIRA_PAYLOAD_OFFSET, QUIRA_SHA256_BYTES, QUIRA_WAV_HEADER_BYTES,
 } from "./quira-h.js";
 import {PageFile, jsonAt, loadLibrary, readHooks, readingCalls, serve, statusWords, textAt} from "./worker-core.js";
 
 const SLICE_BYTES = 1 << 18;  // read from the file this much at a time
 // The module's functions that may read the carrier.
-const READING = ["web_open", "web_header_json", "web_survey_json", "web_frames", "web_player_new", "web_player_start",
+const READING = ["web_open", "web_open_payload", "web_read", "web_header_json", "web_survey_json", "web_frames", "web_player_new", "web_player_start",
   "web_player_next", "web_player_stop", "web_player_seek", "web_heard_open", "web_heard_read"];
 
 let Q = null;             // the module
@@ -289,6 +289,35 @@ async function mp3(blocks) {
   postMessage({op: "mp3", skipped, blob: new Blob(parts, {type: "audio/mpeg"})});
 }
 
+// The payload (header and blocks), read through the library whatever the file is (a carrier or
+// a web message), as a Blob: what a web message holds as base64.
+async function payload() {
+  const header = json(await R.web_header_json());
+  if (header.status !== QUIRA_OK) return postMessage({op: "payload", error: statusWords(header.status)});
+  const parts = [];
+  const chunk = 1 << 16;
+  const buffer = Q._malloc(chunk);
+  for (let at = 0; at < header.payload_bytes;) {
+    const got = await R.web_read(QUIRA_PAYLOAD_OFFSET + at, buffer, Math.min(chunk, header.payload_bytes - at));
+    if (got <= 0) {
+      Q._free(buffer);
+      return postMessage({op: "payload", error: statusWords(got < 0 ? got : QUIRA_ERR_READ)});
+    }
+    parts.push(Q.HEAPU8.slice(buffer, buffer + got));
+    at += got;
+  }
+  Q._free(buffer);
+  postMessage({op: "payload", blob: new Blob(parts, {type: "application/octet-stream"})});
+}
+
+// A digest given as hex, in module memory (QUIRA_SHA256_BYTES at the address returned).
+let digest = 0;
+function digestAt(hex) {
+  if (!digest) digest = Q._malloc(QUIRA_SHA256_BYTES);
+  for (let i = 0; i < QUIRA_SHA256_BYTES; i++) Q.HEAPU8[digest + i] = parseInt(hex.substr(2 * i, 2), 16);
+  return digest;
+}
+
 // ---- Messages from the page ------------------------------------------------------------------
 
 const handlers = {
@@ -298,7 +327,9 @@ const handlers = {
   // Opens the file; the player's worker makes its player too and, when told, plays at once.
   async open(m) {
     file = new PageFile(m.file, SLICE_BYTES);
-    const status = await R.web_open(m.file.size);
+    // A web message's page hands over the bare payload it holds, with its player's digest.
+    const status = m.playerSha256 ? await R.web_open_payload(m.file.size, digestAt(m.playerSha256))
+      : await R.web_open(m.file.size);
     if (status !== QUIRA_OK) return postMessage({op: "opened", status, error: statusWords(status), reason: file.error});
     const header = json(await R.web_header_json());
     if (header.status !== QUIRA_OK) {
@@ -345,6 +376,11 @@ const handlers = {
   wav: (m) => wav(m.choice),
   mp3: (m) => mp3(m.blocks),
   "heard-mp3": (m) => heardMp3(m.choice),
+  payload,
+  // A web message's closing comment, as the library writes it (web-message.js).
+  trailer(m) {
+    postMessage({op: "trailer", text: text(Q._web_trailer(m.at, m.bytes, digestAt(m.playerSha256)))});
+  },
 };
 
 const enqueue = serve(handlers, () => file);

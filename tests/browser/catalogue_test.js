@@ -164,9 +164,11 @@ check("no sentence written into the page's scripts or HTML", () => {
       const html = read(name).replace(/<(script|style)\b[\s\S]*?<\/\1>/g, "").replace(/<!--[\s\S]*?-->/g, "")
         // What is marked translate="no" (the licence notices) stays as its holders wrote it.
         .replace(/<(\w+)\b[^>]*\btranslate="no"[^>]*>[\s\S]*?<\/\1>/g, "");
-      // Words between tags (but the player's own name), and in the attributes a person reads.
+      // Words between tags (but the player's own name and build-page.py's place holders), and in
+      // the attributes a person reads.
       for (const m of html.matchAll(/>([^<]*\p{L}[^<]*)</gu)) {
-        if (m[1].trim() !== "Quira") sentences.push(`${name}: ${JSON.stringify(m[1].trim())}`);
+        const words = m[1].trim();
+        if (words !== "Quira" && !/^@[A-Z_]+(:[\w.-]+)?@$/.test(words)) sentences.push(`${name}: ${JSON.stringify(words)}`);
       }
       for (const m of html.matchAll(/\s(aria-label|aria-valuetext|title|alt|placeholder|label)="([^"]*\p{L}[^"]*)"/gu)) {
         sentences.push(`${name}: ${m[1]}=${JSON.stringify(m[2])}`);
