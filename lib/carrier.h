@@ -39,7 +39,8 @@ int player_digest_known(const uint8_t digest[32]);
 
 // Recognises a web message in c->source and, when it is one, makes c read the carrier it holds.
 // Returns 1 when it did, 0 for anything else, -1 on a read error, -2 for a web message whose
-// base64 is damaged (checked whole once, so that no read of it fails later).
+// base64 is damaged (checked whole once, so that no read of it fails later) or whose closing
+// comment is there but does not fit the page.
 int web_message_detect(QuiraCarrier* c);
 // Makes c read payload as the carrier it came from, whose front part had the digest front.
 void carrier_wrap_payload(QuiraCarrier* c, const QuiraSource* payload, int32_t wrap, int64_t text_at,

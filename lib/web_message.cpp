@@ -18,6 +18,8 @@ const char TRAILER_OPENING[] = "<!-- quira-message at=";
 const char PAGE_OPENING[] = "<!doctype html";
 // Base64 groups decoded per read of the page: 4,096 characters.
 enum { GROUPS_PER_READ = 1024 };
+// How far before its place the closing comment is looked for.
+enum { END_SLACK = 64 };
 
 int base64_value(uint8_t c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -136,27 +138,37 @@ int web_message_detect(QuiraCarrier* c) {
   for (size_t i = 0; i < sizeof opening; i++)
     if ((opening[i] >= 'A' && opening[i] <= 'Z' ? opening[i] | 0x20 : opening[i]) != PAGE_OPENING[i]) return 0;
 
-  char t[QUIRA_WEB_TRAILER_CHARS + 1];
-  got = c->source.read_at(c->source.context, size - QUIRA_WEB_TRAILER_CHARS, t, QUIRA_WEB_TRAILER_CHARS);
+  // The page's end, with room for a comment that lost or gained a few characters on the way.
+  char t[QUIRA_WEB_TRAILER_CHARS + END_SLACK + 1];
+  const int64_t end_bytes = size < (int64_t)sizeof t - 1 ? size : (int64_t)sizeof t - 1;
+  got = c->source.read_at(c->source.context, size - end_bytes, t, (int32_t)end_bytes);
   if (got < 0) return -1;
-  if (got != QUIRA_WEB_TRAILER_CHARS) return 0;
-  t[QUIRA_WEB_TRAILER_CHARS] = 0;
+  if (got != end_bytes) return 0;
+  t[end_bytes] = 0;
+  // A page that ends with no such comment is no web message. One whose comment is there but is
+  // not whole, or names more than the page holds, was one and is damaged: it must not be read
+  // as a carrier whose payload is the page's text.
+  const char* comment = nullptr;
+  for (const char* p = t; (p = (const char*)memchr(p, '<', (size_t)(t + end_bytes - p))); p++)
+    if (strncmp(p, TRAILER_OPENING, sizeof TRAILER_OPENING - 1) == 0) comment = p;
+  if (!comment) return 0;
+  if (comment != t + end_bytes - QUIRA_WEB_TRAILER_CHARS) return -2;
+  const char* w = comment;
   // Field by field, at the places the fixed-width format puts them.
   int64_t at = 0, bytes = 0;
   const size_t o = sizeof TRAILER_OPENING - 1;
-  if (memcmp(t, TRAILER_OPENING, o) != 0 || !read_digits(t + o, &at) ||
-      memcmp(t + o + 15, " bytes=", 7) != 0 || !read_digits(t + o + 22, &bytes) ||
-      memcmp(t + o + 37, " player=", 8) != 0 || memcmp(t + o + 45 + 64, " -->\n", 5) != 0)
-    return 0;
+  if (!read_digits(w + o, &at) || memcmp(w + o + 15, " bytes=", 7) != 0 || !read_digits(w + o + 22, &bytes) ||
+      memcmp(w + o + 37, " player=", 8) != 0 || memcmp(w + o + 45 + 64, " -->\n", 5) != 0)
+    return -2;
   uint8_t front[32];
   for (int i = 0; i < 32; i++) {
-    int hi = hex_value(t[o + 45 + 2 * i]), lo = hex_value(t[o + 45 + 2 * i + 1]);
-    if (hi < 0 || lo < 0) return 0;
+    int hi = hex_value(w[o + 45 + 2 * i]), lo = hex_value(w[o + 45 + 2 * i + 1]);
+    if (hi < 0 || lo < 0) return -2;
     front[i] = (uint8_t)(hi << 4 | lo);
   }
   // The base64 must lie inside the page, before the comment.
   const int64_t chars = (bytes + 2) / 3 * 4;
-  if (at < (int64_t)sizeof PAGE_OPENING || at > size - QUIRA_WEB_TRAILER_CHARS - chars) return 0;
+  if (at < (int64_t)sizeof PAGE_OPENING || at > size - QUIRA_WEB_TRAILER_CHARS - chars) return -2;
   QuiraSource page = c->source;
   carrier_wrap_payload(c, &page, WRAP_BASE64, at, bytes, front);
   // Every character once: a damaged page is refused when it is opened, not in the middle of

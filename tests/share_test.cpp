@@ -261,15 +261,17 @@ TEST(ShareHostile, DamagedWebMessagesAreRefusedCleanly) {
   EXPECT_EQ(quira("export " + dir.path + "/bad.html -o " + dir.path + "/bad.wav").status, 2);
   EXPECT_EQ(quira("info " + dir.path + "/bad.html").status, 2);
 
-  // A closing comment that claims more than the page holds, or is cut: the page is no carrier.
+  // A closing comment that claims more than the page holds, or is cut: the page is a damaged
+  // web message, never read as a carrier whose payload is the page's text (a real player page
+  // is longer than the player).
   std::vector<uint8_t> claims = good;
   const size_t bytes_at = claims.size() - QUIRA_WEB_TRAILER_CHARS + 44;
   claims[bytes_at] = '9';
   write_file(dir.path + "/claims.html", claims);
-  EXPECT_EQ(quira("info " + dir.path + "/claims.html").status, 3);
+  EXPECT_EQ(quira("info " + dir.path + "/claims.html").status, 2);
   std::vector<uint8_t> cut(good.begin(), good.end() - 1);
   write_file(dir.path + "/cut.html", cut);
-  EXPECT_EQ(quira("export " + dir.path + "/cut.html -o " + dir.path + "/cut.wav").status, 3);
+  EXPECT_EQ(quira("export " + dir.path + "/cut.html -o " + dir.path + "/cut.wav").status, 2);
   EXPECT_EQ(TempDir::list(dir.path), (std::vector<std::string>{"bad.html", "claims.html", "cut.html"}));
 
   // The good one plays as its carrier.
@@ -277,6 +279,83 @@ TEST(ShareHostile, DamagedWebMessagesAreRefusedCleanly) {
   ASSERT_EQ(quira(Q + "export --as-played " + dir.path + "/good.html -o " + dir.path + "/a.wav").status, 0);
   ASSERT_EQ(quira(Q + "export --as-played " + media_path("speech-8.exe") + " -o " + dir.path + "/b.wav").status, 0);
   EXPECT_TRUE(read_bytes(dir.path + "/a.wav") == read_bytes(dir.path + "/b.wav"));
+}
+
+// The tool's web messages: for a carrier of each effect family (and none), `export -o x.html`
+// writes the player page this build made with the payload's base64 in its slot and the closing
+// comment after it, nothing else; `info` reads it as that carrier, `repack` gives the carrier
+// back byte for byte, and a web message made from the web message is the same file. A damaged
+// one is refused on one line, leaving nothing.
+TEST(ShareWebMessage, TheToolWritesThePlayerPageWithThePayload) {
+  const std::string page_path = QUIRA_PLAYER_PAGE_FILE;
+  if (page_path.empty()) GTEST_SKIP() << "this build carries no player page";
+  const std::vector<uint8_t> page_bytes = read_bytes(page_path);
+  const std::string page(page_bytes.begin(), page_bytes.end());
+  const std::string slot = "<script type=\"application/octet-stream\" id=\"quira-message\">";
+  const size_t head = page.find(slot) + slot.size();
+  ASSERT_NE(page.find(slot), std::string::npos);
+  ASSERT_EQ(page.find(slot, head), std::string::npos) << "the slot's opening tag stands in the page once";
+  ASSERT_EQ(page.compare(0, 15, "<!DOCTYPE html>"), 0) << "a web message begins with its doctype";
+
+  TempDir dir;
+  const std::vector<uint8_t> exe = read_bytes(media_path("prompts-16.exe"));
+  struct Family {
+    const char* name;
+    uint8_t code;
+  };
+  const Family families[] = {{"none", 0}, {"reverb", 4}, {"swept-delay", 7}, {"pitch-shift", 15}};
+  for (const Family& family : families) {
+    SCOPED_TRACE(family.name);
+    // The carrier with the family's effect at level 40 in its header.
+    std::vector<uint8_t> carrier = exe;
+    carrier[QUIRA_PAYLOAD_OFFSET + 10] = family.code;
+    carrier[QUIRA_PAYLOAD_OFFSET + 11] = 127 - 40;
+    const std::string d = dir.path + "/" + family.name;
+    write_file(d + ".exe", carrier);
+    ASSERT_EQ(quira(Q + "export " + d + ".exe -o " + d + ".html").status, 0);
+
+    const std::vector<uint8_t> payload(carrier.begin() + QUIRA_PAYLOAD_OFFSET, carrier.end());
+    uint8_t sha[32];
+    {
+      QuiraCarrier* c = nullptr;
+      ASSERT_EQ(quira_carrier_open_memory(carrier.data(), carrier.size(), &c), QUIRA_OK);
+      QuiraHeaderFacts f = {};
+      f.struct_size = sizeof f;
+      ASSERT_EQ(quira_carrier_header(c, &f), QUIRA_OK);
+      ASSERT_EQ(f.player_ours, 1);
+      memcpy(sha, f.player_sha256, 32);
+      quira_carrier_close(c);
+    }
+    char trailer[QUIRA_WEB_TRAILER_CHARS + 1];
+    ASSERT_EQ(quira_web_trailer((int64_t)head, (int64_t)payload.size(), sha, trailer, sizeof trailer), QUIRA_WEB_TRAILER_CHARS);
+    const std::string want = page.substr(0, head) + base64(payload) + page.substr(head) + trailer;
+    const std::vector<uint8_t> html = read_bytes(d + ".html");
+    EXPECT_TRUE(std::string(html.begin(), html.end()) == want) << "the player page, the base64 in its slot, the comment";
+
+    const std::string info = quira("info --json " + d + ".html").out;
+    EXPECT_EQ(json_field(info, "web_message"), "true");
+    EXPECT_EQ(json_field(info, "player"), "\"ours\"");
+    EXPECT_EQ(json_field(info, "effect_code"), std::to_string(family.code));
+    EXPECT_EQ(json_field(info, "payload_bytes"), std::to_string(payload.size()));
+    ASSERT_EQ(quira(Q + "repack " + d + ".html -o " + d + ".back.exe").status, 0);
+    EXPECT_TRUE(read_bytes(d + ".back.exe") == carrier) << "the carrier back, byte for byte";
+    ASSERT_EQ(quira(Q + "export " + d + ".html -o " + d + ".again.html").status, 0);
+    EXPECT_TRUE(read_bytes(d + ".again.html") == html) << "a web message of the web message is the same file";
+  }
+
+  // A message whose base64 was cut short (the file truncated in the middle, the comment kept):
+  // one line naming the file, exit status non-zero, nothing written.
+  const std::vector<uint8_t> good = read_bytes(dir.path + "/reverb.html");
+  std::vector<uint8_t> cut(good.begin(), good.begin() + (long)head + 5000);
+  cut.insert(cut.end(), good.end() - QUIRA_WEB_TRAILER_CHARS, good.end());
+  write_file(dir.path + "/cut.html", cut);
+  const std::string err = dir.path + "/err.txt";
+  EXPECT_NE(quira("export " + dir.path + "/cut.html -o " + dir.path + "/cut.wav", err).status, 0);
+  const std::vector<uint8_t> said = read_bytes(err);
+  const std::string line(said.begin(), said.end());
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+  EXPECT_EQ(line.rfind("quira: error: " + dir.path + "/cut.html: ", 0), 0u) << line;
+  EXPECT_FALSE(access((dir.path + "/cut.wav").c_str(), F_OK) == 0);
 }
 
 }  // namespace

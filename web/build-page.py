@@ -258,6 +258,32 @@ LAYOUT_MODULE = "player-page-layout.js"
 PLAYER_PAGE_MARK = "\x01player page\x01"  # where the template goes, once the page is put together
 
 
+# The notices' sections on code the player page does not hold (the maker's libraries and their
+# licence, the Windows player), which its About leaves out: Markdown headings, each section
+# running to the next heading of its level or above.
+PLAYER_PAGE_LEAVES_OUT = ("### libmp3lame", "### libsoxr", "### In the Windows player",
+                          "### GNU Library General Public License, version 2")
+
+
+def sections_kept(text, left_out):
+    """The runs of text that stay when the sections whose headings begin with one of left_out go."""
+    headings = [(m.start(), len(m.group(1))) for m in re.finditer(r"^(#+) ", text, flags=re.M)]
+    runs, kept_from = [], 0
+    for prefix in left_out:
+        found = [(at, level) for at, level in headings if text.startswith(prefix, at)]
+        if len(found) != 1:
+            sys.exit(f"build-page: the notices must hold one section {prefix!r}")
+    for i, (at, level) in enumerate(headings):
+        if not any(text.startswith(prefix, at) for prefix in left_out):
+            continue
+        end = next((a for a, l in headings[i + 1:] if l <= level), len(text))
+        if at > kept_from:
+            runs.append(text[kept_from:at])
+        kept_from = max(kept_from, end)
+    runs.append(text[kept_from:])
+    return [run for run in runs if run]
+
+
 def read(path):
     with open(path, encoding="utf-8") as f:
         return f.read()
@@ -345,19 +371,21 @@ def template(html, shared, sources):
     html that the page's element id holds (as text, or escaped)."""
     spans = []
     for text, source, escaped in shared:
-        at = html.find(escape(text, quote=False) if escaped else text)
+        written = escape(text, quote=False) if escaped else text
         held = sources[source].find(text)
+        # The first place not named already: a module's text may stand in two scripts (a
+        # worklet's and the page's).
+        at = html.find(written)
+        while at >= 0 and any(at < end and at + len(written) > start for start, end, _ in spans):
+            at = html.find(written, at + 1)
         if at < 0 or held < 0 or not text:
             sys.exit(f"build-page: the player page and the page do not share a run they should ({source})")
-        length = len(escape(text, quote=False)) if escaped else len(text)
-        spans.append((at, at + length, [source, utf16(sources[source][:held]), utf16(sources[source][:held + len(text)])]
-                      + ([1] if escaped else [])))
+        spans.append((at, at + len(written), [source, utf16(sources[source][:held]),
+                                              utf16(sources[source][:held + len(text)])] + ([1] if escaped else [])))
     spans.sort()
     items = []
     done = 0
     for start, end, item in spans:
-        if start < done:
-            continue  # within a run already named
         if start > done:
             items.append(html[done:start])
         items.append(item)
@@ -453,8 +481,8 @@ def main():
         images[name] = "data:image/png;base64," + base64.b64encode(png).decode()
     # The notices as text (the About): every licence a person receiving the page is owed.
     notices_text = "\n\n".join(read(path) for path in args.notices)
+    player_notices = sections_kept(notices_text, PLAYER_PAGE_LEAVES_OUT)
     common = {
-        "@NOTICES@": escape(notices_text, quote=False),
         "@STYLE@": style,
         "@PLAY_PNG@": images["play"],
         "@STOP_PNG@": images["stop"],
@@ -465,6 +493,7 @@ def main():
     player_parts, player_script = scripts_of(player_page, player_bundler, player_loader)
     player_parts.update(common)
     player_parts.update({"@POLICY@": policy_for(player_script, style),
+                         "@NOTICES@": escape("".join(player_notices), quote=False),
                          "@WASM@": wasm_base64(args.player_wasm, deflate=True)})
     player_html = fill(player_page, player_parts, "player-page.html")
     # A writer puts the payload after the slot's opening tag, found as the first of its kind.
@@ -474,13 +503,14 @@ def main():
     parts, script = scripts_of(page, bundler, loader)
     parts.update(common)
     parts.update({"@POLICY@": policy_for(script, style), "@WASM@": wasm_base64(args.wasm),
+                  "@NOTICES@": escape(notices_text, quote=False),
                   "@PLAYER_PAGE@": PLAYER_PAGE_MARK})
     html = fill(page, parts, "page.html")
     sources = element_texts(html, [("style", "quira-style"), ("pre", "quira-notices"), ("script", "quira-worker"),
                                    ("script", "quira-output"), ("script", "quira-page")])
     # What the player page shares with the page: runs the page's elements hold.
     worker_bundle = bundler.bundle("worker.js")
-    shared = [(style, "quira-style", False), (notices_text, "quira-notices", True),
+    shared = [(style, "quira-style", False), *((run, "quira-notices", True) for run in player_notices),
               (worker_bundle, "quira-worker", False),
               (bundler.bundle("output-worklet.js"), "quira-output", False)]
     shared += [(piece, "quira-page", False) for piece in player_bundler.pieces("player-page.js")

@@ -24,7 +24,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const {execFileSync} = require("node:child_process");
-const {check, summary, wavSamples} = require("./harness");
+const {check, compareAtDestination, destination, summary, wavSamples} = require("./harness");
 const {launch, SLOW} = require("./engines");
 const {startSound, sleep} = require("./services");
 
@@ -48,65 +48,6 @@ const info = (carrier) => JSON.parse(tool("info", "--json", carrier).toString())
 
 const text = (tab, id) => tab.eval((i) => document.getElementById(i).textContent, id);
 const shown = (tab, id) => tab.eval((i) => !document.getElementById(i).hidden, id);
-
-// Everything that reached the audio destination since the page loaded, as the floats it got:
-// fetched as base64 of their bytes, so that no engine rounds them on the way.
-async function destination(tab) {
-  const base64 = await tab.eval(() => {
-    const parts = window.quiraDestination;
-    const n = parts.reduce((s, p) => s + p.length, 0);
-    const all = new Float32Array(n);
-    let at = 0;
-    for (const p of parts) {
-      all.set(p, at);
-      at += p.length;
-    }
-    const bytes = new Uint8Array(all.buffer);
-    let binary = "";
-    for (let i = 0; i < bytes.length; i += 0x8000) binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
-    return btoa(binary);
-  });
-  const bytes = Buffer.from(base64, "base64");
-  return new Float32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
-}
-
-// The destination's stream against the as-played export: from the first sound on, the same
-// samples, then nothing but silence. Samples off the 16-bit grid are counted apart: the page
-// plays the tool's 16-bit samples, so every one must be on it. On a busy machine the output may
-// run dry for a moment and play silence until the next buffer comes (as a sound card does): the
-// page counts those samples (underruns), and up to that many zeros may stand between the
-// message's samples. Nothing else may: every sample of the message, in order, each once.
-function compareAtDestination(floats, want, what, underruns = 0) {
-  const offGrid = [];
-  const got = new Int16Array(floats.length);
-  for (let i = 0; i < floats.length; i++) {
-    const v = floats[i] * 32768;
-    if (v !== Math.round(v)) offGrid.push(i);
-    got[i] = Math.max(-32768, Math.min(32767, Math.round(v)));
-  }
-  const first = (a) => a.findIndex((v) => v !== 0);
-  const from = first(got), wantFrom = first(want);
-  assert.ok(from >= 0, `${what}: nothing but silence reached the destination`);
-  const heard = got.subarray(from), expected = want.subarray(wantFrom);
-  // Zeros are alike, so skipping each unexpected zero as it comes finds the inserted silence.
-  let j = 0, inserted = 0;
-  for (let i = 0; i < expected.length; i++, j++) {
-    while (j < heard.length && heard[j] === 0 && expected[i] !== 0 && inserted < underruns) {
-      j++;
-      inserted++;
-    }
-    assert.ok(j < heard.length, `${what}: the destination got ${heard.length - inserted} of the ${expected.length} samples from the first sound on`);
-    assert.equal(heard[j], expected[i], `${what}: sample ${i} from the first sound (${(i / 16000).toFixed(3)} s): ${heard[j]} against ${expected[i]}` +
-      ` (${inserted} of ${underruns} samples of underrun silence passed over)` +
-      (offGrid.length ? `; ${offGrid.length} samples off the 16-bit grid, the first at ${offGrid[0] - from}` : ""));
-  }
-  const after = heard.subarray(j);
-  const tail = after.findIndex((v) => v !== 0);
-  assert.equal(tail, -1, `${what}: after the message, sample ${tail} is ${after[tail]}: the page added sound the player does not play`);
-  assert.deepEqual(offGrid, [], `${what}: samples off the 16-bit grid`);
-  return `${expected.length} samples equal from the first sound on (${want.length} with the leading silence), ` +
-    `then ${after.length} of silence` + (inserted ? `; the output ran dry for ${inserted} samples on the way` : "");
-}
 
 // axe-core in the page as it stands: every violation, by rule and the elements it names.
 const AXE = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // What the web page's browser tests share: Debian's chromium driven by playwright-core (from
 // NODE_PATH, scripts/setup-browser.sh; it downloads no browser), the cases and their count,
-// pages that keep their errors and every request made, and the tool's WAV files.
+// pages that keep their errors and every request made, the tool's WAV files, and what reached
+// a page's audio destination held against the tool's samples (in any engine's tab, engines.js).
 "use strict";
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
@@ -80,4 +81,63 @@ function wavSamples(file) {
   return new Int16Array(bytes.buffer.slice(bytes.byteOffset + 44, bytes.byteOffset + bytes.length));
 }
 
-module.exports = {SLOW, check, launch, newContext, openPage, finish, summary, wavSamples};
+// Everything that reached the audio destination since the page loaded, as the floats it got:
+// fetched as base64 of their bytes, so that no engine rounds them on the way.
+async function destination(tab) {
+  const base64 = await tab.eval(() => {
+    const parts = window.quiraDestination;
+    const n = parts.reduce((s, p) => s + p.length, 0);
+    const all = new Float32Array(n);
+    let at = 0;
+    for (const p of parts) {
+      all.set(p, at);
+      at += p.length;
+    }
+    const bytes = new Uint8Array(all.buffer);
+    let binary = "";
+    for (let i = 0; i < bytes.length; i += 0x8000) binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(binary);
+  });
+  const bytes = Buffer.from(base64, "base64");
+  return new Float32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
+}
+
+// The destination's stream against the as-played export: from the first sound on, the same
+// samples, then nothing but silence. Samples off the 16-bit grid are counted apart: the page
+// plays the tool's 16-bit samples, so every one must be on it. On a busy machine the output may
+// run dry for a moment and play silence until the next buffer comes (as a sound card does): the
+// page counts those samples (underruns), and up to that many zeros may stand between the
+// message's samples. Nothing else may: every sample of the message, in order, each once.
+function compareAtDestination(floats, want, what, underruns = 0) {
+  const offGrid = [];
+  const got = new Int16Array(floats.length);
+  for (let i = 0; i < floats.length; i++) {
+    const v = floats[i] * 32768;
+    if (v !== Math.round(v)) offGrid.push(i);
+    got[i] = Math.max(-32768, Math.min(32767, Math.round(v)));
+  }
+  const first = (a) => a.findIndex((v) => v !== 0);
+  const from = first(got), wantFrom = first(want);
+  assert.ok(from >= 0, `${what}: nothing but silence reached the destination`);
+  const heard = got.subarray(from), expected = want.subarray(wantFrom);
+  // Zeros are alike, so skipping each unexpected zero as it comes finds the inserted silence.
+  let j = 0, inserted = 0;
+  for (let i = 0; i < expected.length; i++, j++) {
+    while (j < heard.length && heard[j] === 0 && expected[i] !== 0 && inserted < underruns) {
+      j++;
+      inserted++;
+    }
+    assert.ok(j < heard.length, `${what}: the destination got ${heard.length - inserted} of the ${expected.length} samples from the first sound on`);
+    assert.equal(heard[j], expected[i], `${what}: sample ${i} from the first sound (${(i / 16000).toFixed(3)} s): ${heard[j]} against ${expected[i]}` +
+      ` (${inserted} of ${underruns} samples of underrun silence passed over)` +
+      (offGrid.length ? `; ${offGrid.length} samples off the 16-bit grid, the first at ${offGrid[0] - from}` : ""));
+  }
+  const after = heard.subarray(j);
+  const tail = after.findIndex((v) => v !== 0);
+  assert.equal(tail, -1, `${what}: after the message, sample ${tail} is ${after[tail]}: the page added sound the player does not play`);
+  assert.deepEqual(offGrid, [], `${what}: samples off the 16-bit grid`);
+  return `${expected.length} samples equal from the first sound on (${want.length} with the leading silence), ` +
+    `then ${after.length} of silence` + (inserted ? `; the output ran dry for ${inserted} samples on the way` : "");
+}
+
+module.exports = {SLOW, check, compareAtDestination, destination, launch, newContext, openPage, finish, summary, wavSamples};
