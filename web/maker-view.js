@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The new-message view: Record or pick or drop a recording, choose a voice effect, its level and
 // the bit rate, listen back, and save the message made in the page (the same pipeline as `quira
-// make`). It shows the state maker.js keeps and calls its verbs; every sentence the new-message
+// make`): the carrier, or the web message of it (the file `quira export` writes of the carrier). It shows the state maker.js keeps and calls its verbs; every sentence the new-message
 // part of the page writes is chosen here, by its key in the page's catalogues (i18n.js).
 import {QUIRA_PAYLOAD_OFFSET} from "./quira-h.js";
 import {say, sayAttribute, words} from "./i18n.js";
@@ -9,9 +9,10 @@ import {
   $, clock, download, effectAbout, effectName, familyWords, held, hold, notice as showNotice, seconds,
 } from "./shared.js";
 import {
-  listen, make, maker, pickRecording, previewStart, previewStop, record, startWorker, stopRecording,
+  listen, make, makeWeb, maker, pickRecording, previewStart, previewStop, record, startWorker, stopRecording,
 } from "./maker.js";
 import {observe} from "./testing.js";
+import {webMessagesWritable} from "./web-message.js";
 
 const notice = (said) => showNotice($("maker-notice"), said);
 const status = (key, params) => say($("maker-status"), key, params);
@@ -259,35 +260,50 @@ function showPreview(which, on) {
 
 // ---- Making and saving ---------------------------------------------------------------------
 
-// The file name asked for, as a plain name ending in .exe.
-function fileName() {
+// The file name asked for, as a plain name ending in .exe (a carrier) or .html (a web message).
+function fileName(web) {
   let name = $("maker-name").value.trim().replace(/[\\/:*?"<>|\u0000-\u001f]/g, "_") || "message.exe";
+  if (web) return name.replace(/\.(exe|html?)$/i, "") + ".html";
   if (!/\.exe$/i.test(name)) name += ".exe";
   return name;
 }
 
-async function makeAndSave() {
+// Makes the message and saves it: the carrier, or with web its web message.
+async function makeAndSave(web) {
   const source = maker.source;
-  if (!source || maker.busy || held($("maker-make"))) return;
+  const buttons = [$("maker-make"), $("maker-make-web")];
+  if (!source || maker.busy || buttons.some(held)) return;
   const c = choice();
-  const name = fileName();
-  hold($("maker-make"), true);
+  const name = fileName(web);
+  for (const b of buttons) hold(b, true);
   say($("maker-made"), "maker.makingFile", {name});
-  const blob = await make(c);
-  hold($("maker-make"), false);
-  if (!blob) return;  // the worker failed, and said so
+  let blob = null;
+  try {
+    blob = await (web ? makeWeb(c) : make(c));
+  } catch (e) {
+    refuse(words("maker.pageFailed", {error: String(e && e.message ? e.message : e)}));
+    say($("maker-made"), null);
+  }
+  for (const b of buttons) hold(b, false);
+  if (!blob) return;  // the worker failed, or the page, and said so
   download(blob, name);
   const e = maker.effects.find((x) => x.code === c.code);
   const made = {name, count: blob.size, length: seconds(source.seconds), kbps: c.kbps};
-  if (e) say($("maker-made"), "maker.madeEffect", {...made, effect: effectName(e), level: c.level});
-  else say($("maker-made"), "maker.madeDry", made);
-  observe("making", {made: {name, bytes: blob.size, ...c}});
+  const [withEffect, dry] = web ? ["maker.madeWebEffect", "maker.madeWebDry"] : ["maker.madeEffect", "maker.madeDry"];
+  if (e) say($("maker-made"), withEffect, {...made, effect: effectName(e), level: c.level});
+  else say($("maker-made"), dry, made);
+  observe("making", {made: {name, bytes: blob.size, web, ...c}});
 }
 
 $("maker-form").addEventListener("submit", (event) => {
   event.preventDefault();
-  makeAndSave();
+  makeAndSave(false);
 });
+// Only a page that carries the player page writes web messages.
+if (webMessagesWritable()) {
+  $("maker-make-web").hidden = false;
+  $("maker-make-web").addEventListener("click", () => makeAndSave(true));
+}
 
 ready(false);
 // The module and the list of effects, loaded once the person comes to this view: a page opened

@@ -168,7 +168,8 @@ serve({
     if (!Q) Q = await loadLibrary(m.module);
   },
   effects() {
-    postMessage({op: "effects", effects: jsonAt(Q, Q._web_effects_json())});
+    postMessage({op: "effects", effects: jsonAt(Q, Q._web_effects_json()),
+                 playerSha256: Q.UTF8ToString(Q._web_embedded_player_sha256())});
   },
   "maker-start"(m) {
     makersStart(m.rate, m.channels);

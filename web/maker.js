@@ -3,7 +3,7 @@
 // worker (maker-worker.js, which holds two makers, one per bit rate, fed as the recording
 // arrives), the recording from the microphone (capture.js) or from a file (read by the worker
 // when it is a WAV file, else decoded by the browser), the previews played through Web Audio,
-// and the carrier made. A view (maker-view.js) shows `maker` and calls the verbs below; what
+// and the carrier made, or the web message of it (web-message.js). A view (maker-view.js) shows `maker` and calls the verbs below; what
 // changes is told to the function given to listen, as {what, ...}:
 //   effects                the worker listed the effects (maker.effects)
 //   busy                   recording or reading a file began or ended (maker.busy)
@@ -19,12 +19,15 @@
 //                          "unsupported", "busy" with the browser's name), a file could not be
 //                          decoded ("undecodable"), a worker or a preview failed ("failed")
 //   preview {which, on}    a preview ("dry" or "effect") started or stopped
-import {QUIRA_ERR_NO_SAMPLES, QUIRA_ERR_STATE, QUIRA_ERR_TOO_LONG, QUIRA_SAMPLE_RATE} from "./quira-h.js";
+import {
+  QUIRA_ERR_NO_SAMPLES, QUIRA_ERR_STATE, QUIRA_ERR_TOO_LONG, QUIRA_PAYLOAD_OFFSET, QUIRA_SAMPLE_RATE,
+} from "./quira-h.js";
 import {CHUNK_FRAMES, addCaptureWorklet, capture, openMicrophone} from "./capture.js";
 import {MAX_SECONDS} from "./limits.js";
 import {SOUND_WAIT_MS, answerRead, newWorker} from "./shared.js";
 import {fileRate} from "./sniff.js";
 import {observe} from "./testing.js";
+import {webMessageBlob} from "./web-message.js";
 
 const IN_FLIGHT = 4;              // pieces of a decoded file on their way to the worker
 const PREVIEW_AHEAD = 1.5;        // seconds of preview scheduled ahead of the one heard
@@ -32,6 +35,7 @@ const PREVIEW_AHEAD = 1.5;        // seconds of preview scheduled ahead of the o
 // What the view shows. Only this module changes it.
 export const maker = {
   effects: [],
+  playerSha256: "",   // the digest of the player the carriers made here begin with, in hex
   busy: false,        // recording or making from a file
   // What the makers hold once finished: {file (null for the microphone), seconds, sizes, rate, frames,
   // mended: {notNumbers, clipped, declared (frames a cut-short WAV file declares, or null)}}
@@ -62,6 +66,7 @@ export function startWorker() {
     worker.onmessage = (event) => fromWorker(event.data);
     const effects = await ask({op: "effects"}, "effects");
     maker.effects = effects.effects;
+    maker.playerSha256 = effects.playerSha256;
     tell({what: "effects"});
   })();
   return workerReady;
@@ -370,4 +375,13 @@ export async function make(choice) {
   const made = await ask({op: "maker-carrier", kbps: choice.kbps, code: choice.code, level: choice.level}, "carrier");
   progress(null);
   return made.blob || null;
+}
+
+// The web message of the recording held, with choice: the carrier's payload in the player page,
+// the file `quira export` writes of the carrier make() gives. A Blob, or null when the worker
+// failed (and said so); throws when the page could not write it.
+export async function makeWeb(choice) {
+  const carrier = await make(choice);
+  if (!carrier) return null;
+  return webMessageBlob(carrier.slice(QUIRA_PAYLOAD_OFFSET), maker.playerSha256);
 }

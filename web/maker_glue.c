@@ -40,6 +40,22 @@ EMSCRIPTEN_KEEPALIVE double web_maker_not_numbers(QuiraMaker* maker) { return (d
 EMSCRIPTEN_KEEPALIVE double web_maker_clipped(QuiraMaker* maker) { return (double)quira_maker_clipped(maker); }
 EMSCRIPTEN_KEEPALIVE void web_maker_free(QuiraMaker* maker) { quira_maker_free(maker); }
 
+/* The SHA-256 of the player in front of the carriers made here, as 64 hex digits: what a web
+ * message of such a carrier names as its player. Valid until the next call. */
+EMSCRIPTEN_KEEPALIVE const char* web_embedded_player_sha256(void) {
+  static const char DIGITS[] = "0123456789abcdef";
+  static char text[2 * QUIRA_SHA256_BYTES + 1];
+  uint8_t digest[QUIRA_SHA256_BYTES];
+  text[0] = 0;
+  if (quira_embedded_player_sha256(digest, sizeof digest) != QUIRA_OK) return text;
+  for (int i = 0; i < QUIRA_SHA256_BYTES; i++) {
+    text[2 * i] = DIGITS[digest[i] >> 4];
+    text[2 * i + 1] = DIGITS[digest[i] & 15];
+  }
+  text[2 * QUIRA_SHA256_BYTES] = 0;
+  return text;
+}
+
 /* Names effect code and level (-128 to 127) in the maker's header; the status. */
 static int maker_choose(QuiraMaker* maker, int code, int level) {
   QuiraEffectChoice effect = {sizeof effect, code, level};

@@ -6,7 +6,8 @@
 //     silence, nothing cut and nothing added; the title and the waveform's cursor agree at the end;
 //   - its downloads are the files the tool writes: the WAV and the MP3 as heard `quira export`'s,
 //     the frames' MP3 `quira extract`'s;
-//   - a carrier made from a picked WAV is the one `quira make` writes, byte for byte;
+//   - a carrier made from a picked WAV is the one `quira make` writes, byte for byte, and the
+//     web message the maker saves of it the one `quira export` writes of that carrier;
 //   - a message recorded from the microphone (the engine's own fake, or a PulseAudio source that
 //     plays real speech) holds that speech;
 //   - axe-core finds nothing in the opened, playing and making states;
@@ -148,7 +149,7 @@ async function save(tab, choice, name) {
 const makeOptions = (c) => [...(c.code ? ["--effect", String(c.code), "--level", String(c.level)] : []), "--bitrate", String(c.kbps)];
 
 function made(browser, input) {
-  return check(`${engine}: a carrier made from a picked WAV is quira make's, byte for byte`, async () => {
+  return check(`${engine}: a carrier made from a picked WAV is quira make's, its web message quira export's, byte for byte`, async () => {
     const tab = await browser.open(PAGE_URL);
     const choice = {code: 5, level: 40, kbps: 32};
     await tab.chooseFile("#pick-recording", "#recording-file", input);
@@ -156,9 +157,15 @@ function made(browser, input) {
     const saved = await save(tab, choice, "picked.exe");
     tool("make", input, "-o", file("tool-picked.exe"), "--force", ...makeOptions(choice));
     assert.ok(saved.bytes.equals(fs.readFileSync(file("tool-picked.exe"))), "the page's carrier is quira make's");
+    // The same message saved as a web message, with the same choice and name.
+    const web = await tab.download("#maker-make-web");
+    assert.equal(web.name, "picked.html", "the name given, as a web page");
+    await tab.waitFor(() => /^Saved “picked\.html”/.test(document.getElementById("maker-made").textContent));
+    tool("export", file("tool-picked.exe"), "-o", file("tool-picked.html"));
+    assert.ok(web.bytes.equals(fs.readFileSync(file("tool-picked.html"))), "the page's web message is quira export's of that carrier");
     assert.deepEqual(await tab.errors(), [], "no error in the page");
     await tab.close();
-    return `${saved.bytes.length} bytes, byte-identical`;
+    return `carrier ${saved.bytes.length} bytes and web message ${web.bytes.length} bytes, byte-identical`;
   });
 }
 

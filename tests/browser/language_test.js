@@ -8,7 +8,8 @@
 //     with a foreign carrier's warning and facts, and the new-message view holding a recording,
 //     all inside the window at 390 and 1000 px, Arabic mirrored but for the player's dialog and
 //     the waveform; screenshots of German, Japanese and Arabic (OUT_DIR/lang-LANG-WIDTH.png), and
-//     of the player's save row in English and German at 390 px (lang-LANG-390-save.png);
+//     of the player's save row and the maker's save part in English and German at 390 px
+//     (lang-LANG-390-save.png, lang-LANG-390-maker-save.png);
 //   - the language picked in the switcher is kept in the page's own storage, over a reload.
 //
 //   node language_test.js PAGE QUIRA OUT_DIR
@@ -37,7 +38,8 @@ const catalogue = (language) => JSON.parse(fs.readFileSync(path.join(CATALOGUES,
 const LOCALES = {en: "en-GB", de: "de-DE", fr: "fr-FR", es: "es-ES", "pt-BR": "pt-BR", it: "it-IT",
   ja: "ja-JP", "zh-CN": "zh-CN", ar: "ar-EG"};
 const SCREENSHOTS = new Set(["de", "ja", "ar"]);
-// The player's save row alone, where its labels are longest, at a phone's width.
+// The player's save row and the maker's save part alone, where their labels are longest, at a
+// phone's width.
 const SAVE_ROW_SHOTS = new Set(["en", "de"]);
 
 function made(name, source, ...options) {
@@ -173,6 +175,7 @@ async function everyLanguage(browser, carriers) {
         if (SCREENSHOTS.has(language)) await page.screenshot({path: path.join(out, `lang-${language}-${width}.png`), fullPage: true});
         if (width === 390 && SAVE_ROW_SHOTS.has(language)) {
           await page.locator(".downloads").screenshot({path: path.join(out, `lang-${language}-${width}-save.png`)});
+          await page.locator("#maker-save").screenshot({path: path.join(out, `lang-${language}-${width}-maker-save.png`)});
         }
       }
       await context.close();
