@@ -140,4 +140,31 @@ function compareAtDestination(floats, want, what, underruns = 0) {
     `then ${after.length} of silence` + (inserted ? `; the output ran dry for ${inserted} samples on the way` : "");
 }
 
-module.exports = {SLOW, check, compareAtDestination, destination, launch, newContext, openPage, finish, summary, wavSamples};
+// Text on the page outside the pseudo-language's brackets: text nodes, the attributes a person
+// or a screen reader meets, and the window's title (the player's own, "Quira [..]-[..]").
+function unbracketed() {
+  const strip = (s) => {
+    for (let before = null; before !== s;) {
+      before = s;
+      s = s.replace(/⟦[^⟦⟧]*⟧/g, "");
+    }
+    return s;
+  };
+  const found = [];
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  for (let node; (node = walker.nextNode());) {
+    if (node.parentElement.closest("script, style, [translate=no]")) continue;
+    if (/\p{L}/u.test(strip(node.data))) found.push(node.data.trim());
+  }
+  for (const element of document.body.querySelectorAll("*")) {
+    for (const name of ["aria-label", "aria-valuetext", "title", "alt", "placeholder", "label"]) {
+      const value = element.getAttribute(name);
+      if (value && /\p{L}/u.test(strip(value))) found.push(`${element.id || element.tagName} ${name}="${value}"`);
+    }
+  }
+  if (!/^Quira( \[[\d:]+\]-\[[\d:]+\])?$/.test(document.title)) found.push(`title "${document.title}"`);
+  return found;
+}
+
+module.exports = {SLOW, check, compareAtDestination, destination, launch, newContext, openPage, finish, summary, unbracketed,
+  wavSamples};

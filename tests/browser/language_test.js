@@ -22,7 +22,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const {execFileSync} = require("node:child_process");
-const {SLOW, check, launch, newContext, openPage, finish} = require("./harness");
+const {SLOW, check, launch, newContext, openPage, finish, unbracketed} = require("./harness");
 
 const [pagePath, quira, out] = process.argv.slice(2);
 if (!out) {
@@ -65,32 +65,6 @@ async function openForeign(page, foreign) {
 async function holdRecording(page, recording) {
   await pick(page, "#pick-recording", recording);
   await page.waitForFunction(() => !document.getElementById("maker-save").disabled, null, {timeout: SLOW, polling: 100});
-}
-
-// Text on the page outside the pseudo-language's brackets: text nodes, the attributes a person
-// or a screen reader meets, and the window's title (the player's own, "Quira [..]-[..]").
-function unbracketed() {
-  const strip = (s) => {
-    for (let before = null; before !== s;) {
-      before = s;
-      s = s.replace(/⟦[^⟦⟧]*⟧/g, "");
-    }
-    return s;
-  };
-  const found = [];
-  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
-  for (let node; (node = walker.nextNode());) {
-    if (node.parentElement.closest("script, style, [translate=no]")) continue;
-    if (/\p{L}/u.test(strip(node.data))) found.push(node.data.trim());
-  }
-  for (const element of document.body.querySelectorAll("*")) {
-    for (const name of ["aria-label", "aria-valuetext", "title", "alt", "placeholder", "label"]) {
-      const value = element.getAttribute(name);
-      if (value && /\p{L}/u.test(strip(value))) found.push(`${element.id || element.tagName} ${name}="${value}"`);
-    }
-  }
-  if (!/^Quira( \[[\d:]+\]-\[[\d:]+\])?$/.test(document.title)) found.push(`title "${document.title}"`);
-  return found;
 }
 
 // What sticks out of the window at its present width: elements (shown ones) beyond its edges,

@@ -10,7 +10,8 @@
 //   - a web message cut short, one whose closing comment lies about its length, one of a foreign
 //     player and the empty player page each say their one sentence (or the warning), with no
 //     error in the page;
-//   - in chromium, the web message on a phone 390 px wide: nothing wider than the screen.
+//   - in chromium, in the test's pseudo-language, no text of the page outside the catalogues;
+//     and the web message on a phone 390 px wide: nothing wider than the screen.
 //
 //   node share_test.js ENGINE PAGE QUIRA OUT_DIR
 //
@@ -23,7 +24,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const {execFileSync} = require("node:child_process");
-const {check, compareAtDestination, destination, summary, wavSamples} = require("./harness");
+const {check, compareAtDestination, destination, summary, unbracketed, wavSamples} = require("./harness");
 const {launch, SLOW} = require("./engines");
 const {startSound, sleep} = require("./services");
 
@@ -176,6 +177,24 @@ function hostile(browser, name) {
   });
 }
 
+// In the test's pseudo-language, every text of the web message's page comes from the
+// catalogues: a foreign message opened (the warning, the facts) and a damaged one refused.
+function pseudoLanguage(browser) {
+  return check(`${engine}: pseudo-language: every text of a web message's page comes from the catalogues`, async () => {
+    const left = [];
+    for (const [kind, shown] of [["foreign", "#facts dd"], ["cut", "#notice"]]) {
+      const tab = await browser.open(urlOf(`${kind}.html`));
+      await tab.waitFor((selector) => document.querySelector(selector) && document.querySelector(selector).textContent, shown);
+      await tab.select("#language", "qps");
+      await sleep(300);
+      for (const text of await tab.eval(unbracketed)) left.push(`${kind}: ${text}`);
+      await tab.select("#language", "en");
+      await tab.close();
+    }
+    assert.deepEqual(left, [], "text outside the catalogues");
+  });
+}
+
 // On a phone 390 px wide: the message page, opened and played, is no wider than the screen.
 function phone(sound, name) {
   return check(`${engine}: the web message on a phone 390 px wide: nothing wider than the screen`, async () => {
@@ -214,6 +233,7 @@ async function main() {
   for (const [i, name] of families.entries()) await plays(browser, name, i === 0);
   await saved(browser, "reverb");
   await hostile(browser, "reverb");
+  if (engine === "chromium") await pseudoLanguage(browser);
   await browser.close();
   if (engine === "chromium") await phone(sound, "reverb");
   sound.stop();
