@@ -45,7 +45,10 @@ function decoded(slot) {
   const parts = [];
   let chars = 0;
   let carry = "";
+  let padded = false;  // padding seen: it ends the base64
   const decode = (text) => {
+    if (padded) throw new Error("base64 after its padding");
+    padded = text.endsWith("=");
     const binary = atob(text);
     const bytes = new Uint8Array(binary.length);
     for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
@@ -65,7 +68,7 @@ function decoded(slot) {
     }
     if (carry) return null;
   } catch (e) {
-    return null;  // atob's InvalidCharacterError
+    return null;  // atob's InvalidCharacterError, or text after the padding
   }
   return {parts, chars};
 }
