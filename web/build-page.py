@@ -9,7 +9,7 @@ messages beside it.
 
 Into the template (web/page.html) go the style sheet, the page's script and the scripts of its
 workers and worklets, each bundled from web/'s ES modules (see Bundler), the WebAssembly module
-as base64, the player's button images from res/ converted to PNG, and the licence notices as
+deflated (the browser inflates it: a third of its size) as base64, the player's button images from res/ converted to PNG, and the licence notices as
 text (the page's About: the libraries built into the page want their licences to go with it).
 The library's constants reach the modules as the module quira-h.js, made here from
 include/quira/quira.h. The page's
@@ -502,7 +502,7 @@ def main():
 
     parts, script = scripts_of(page, bundler, loader)
     parts.update(common)
-    parts.update({"@POLICY@": policy_for(script, style), "@WASM@": wasm_base64(args.wasm),
+    parts.update({"@POLICY@": policy_for(script, style), "@WASM@": wasm_base64(args.wasm, deflate=True),
                   "@NOTICES@": escape(notices_text, quote=False),
                   "@PLAYER_PAGE@": PLAYER_PAGE_MARK})
     html = fill(page, parts, "page.html")
