@@ -24,7 +24,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const {execFileSync} = require("node:child_process");
-const {check, compareAtDestination, destination, summary, wavSamples} = require("./harness");
+const {accessible, check, compareAtDestination, destination, summary, wavSamples} = require("./harness");
 const {launch, SLOW} = require("./engines");
 const {startSound, sleep} = require("./services");
 
@@ -48,17 +48,6 @@ const info = (carrier) => JSON.parse(tool("info", "--json", carrier).toString())
 
 const text = (tab, id) => tab.eval((i) => document.getElementById(i).textContent, id);
 const shown = (tab, id) => tab.eval((i) => !document.getElementById(i).hidden, id);
-
-// axe-core in the page as it stands: every violation, by rule and the elements it names.
-const AXE = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
-async function accessible(tab, state) {
-  if (!(await tab.eval(() => typeof window.axe === "object"))) await tab.raw(AXE);
-  const violations = await tab.eval(async () => {
-    const result = await window.axe.run(document, {resultTypes: ["violations"]});
-    return result.violations.map((v) => `${v.id} (${v.impact}): ${v.help}: ${v.nodes.map((n) => n.target.join(" ")).join(", ")}`);
-  });
-  assert.deepEqual(violations, [], `axe-core in the ${state} state`);
-}
 
 // ---- Cases --------------------------------------------------------------------------------
 

@@ -166,5 +166,16 @@ function unbracketed() {
   return found;
 }
 
-module.exports = {SLOW, check, compareAtDestination, destination, launch, newContext, openPage, finish, summary, unbracketed,
-  wavSamples};
+// axe-core in the page as it stands: every violation, by rule and the elements it names.
+const AXE = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
+async function accessible(tab, state) {
+  if (!(await tab.eval(() => typeof window.axe === "object"))) await tab.raw(AXE);
+  const violations = await tab.eval(async () => {
+    const result = await window.axe.run(document, {resultTypes: ["violations"]});
+    return result.violations.map((v) => `${v.id} (${v.impact}): ${v.help}: ${v.nodes.map((n) => n.target.join(" ")).join(", ")}`);
+  });
+  assert.deepEqual(violations, [], `axe-core in the ${state} state`);
+}
+
+module.exports = {SLOW, accessible, check, compareAtDestination, destination, launch, newContext, openPage, finish, summary,
+  unbracketed, wavSamples};

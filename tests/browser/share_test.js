@@ -4,7 +4,8 @@
 //   - the tool's web message plays by itself (or at a press of Play where the engine waits for
 //     one): what reaches the audio destination is `quira export --as-played` of its carrier,
 //     then silence; its WAV and MP3 downloads, named after the page, are `quira export`'s and
-//     `quira extract`'s; in chromium, the same for a carrier of every effect family;
+//     `quira extract`'s; axe-core finds nothing in it; in chromium, the same for a carrier of
+//     every effect family;
 //   - the page's "Save as a web message" is the tool's web message, byte for byte, from the
 //     carrier and from the web message itself opened with the page's Open button;
 //   - a web message cut short, one whose closing comment lies about its length, one of a foreign
@@ -24,7 +25,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const {execFileSync} = require("node:child_process");
-const {check, compareAtDestination, destination, summary, unbracketed, wavSamples} = require("./harness");
+const {accessible, check, compareAtDestination, destination, summary, unbracketed, wavSamples} = require("./harness");
 const {launch, SLOW} = require("./engines");
 const {startSound, sleep} = require("./services");
 
@@ -81,6 +82,7 @@ function plays(browser, name, withDownloads) {
     let downloads = "";
     if (withDownloads) {
       await shot(tab, "message");
+      await accessible(tab, "a web message played");
       // The downloads are named after the page, and are the tool's files.
       tool("export", file(`${name}.html`), "-o", file(`${name}.tool.wav`));
       tool("extract", file(`${name}.html`), "-o", file(`${name}.tool.mp3`));
@@ -154,6 +156,7 @@ function hostile(browser, name) {
         assert.ok(await tab.eval(() => !document.getElementById("warning").hidden), "the foreign-player warning");
         assert.match(await text(tab, "facts"), /not a Quira player/);
         await shot(tab, "foreign");
+        await accessible(tab, "a foreign web message");
         said.push(`${kind}: the warning “${await text(tab, "warning-headline")}”`);
       } else {
         await tab.waitFor(() => !document.getElementById("notice").hidden);
