@@ -145,6 +145,7 @@ EMSCRIPTEN_KEEPALIVE const char* web_header_json(void) {
   at = put(at, ",\"has_voice_mark\":%lld,\"voice_samples\":%lld", f.has_voice_mark,
            f.voice_samples);
   at = put(at, ",\"total_seconds\":%lld,\"player_ours\":%lld", f.total_seconds, f.player_ours);
+  at = put(at, ",\"web_message\":%lld", f.web_message, 0);
   at = put(at, ",\"player_sha256\":", 0, 0);
   at = put_string(at, sha);
   at = put(at, ",\"header\":", 0, 0);

@@ -185,6 +185,9 @@ function show() {
   $("player").hidden = false;
   const warning = $("warning");
   warning.hidden = Boolean(header.player_ours);
+  // A web message holds no program: what must not be run is the file it was made from.
+  say($("warning-headline"), header.web_message ? "warning.webHeadline" : "warning.headline");
+  say($("warning-body"), header.web_message ? "warning.webBody" : "warning.body");
   showLength();
   fillEffects();
   showFacts();

@@ -335,6 +335,8 @@ const handlers = {
     if (header.status !== QUIRA_OK) {
       return postMessage({op: "opened", status: header.status, error: statusWords(header.status), reason: file.error});
     }
+    // The payload a web message's page held is a web message's, as the library says of an .html.
+    if (m.playerSha256) header.web_message = 1;
     // Whether a message begins here at all: one of the first blocks holds accepted frames.
     let holdsFrames = false;
     for (let k = 0; k < Math.min(header.blocks, 4) && !holdsFrames; k++) holdsFrames = (await R.web_frames(k, frames)) >= 0;

@@ -89,7 +89,9 @@ check("one word for a message, an effect and the warning in each language", () =
     for (const key of ["facts.effect", "preview.effect", "maker.effect", "preview.back"]) {
       assert.ok(c[key].toLowerCase().includes(effect.toLowerCase()), `${language} ${key}: "${effect}" in ${c[key]}`);
     }
-    assert.ok(/[!！]$/.test(c["warning.headline"]), `${language}: the warning's headline is an exclamation`);
+    for (const key of ["warning.headline", "warning.webHeadline"]) {
+      assert.ok(/[!！]$/.test(c[key]), `${language}: the warning's headline (${key}) is an exclamation`);
+    }
   }
 });
 

@@ -155,6 +155,8 @@ function hostile(browser, name) {
         await tab.waitFor(() => /^Quira \[/.test(document.getElementById("title").textContent));
         assert.ok(await tab.eval(() => !document.getElementById("warning").hidden), "the foreign-player warning");
         assert.match(await text(tab, "facts"), /not a Quira player/);
+        // The page itself is no program: the warning is about the file the message came from.
+        assert.match(await text(tab, "warning-headline"), /the file this message came from/);
         await shot(tab, "foreign");
         await accessible(tab, "a foreign web message");
         said.push(`${kind}: the warning “${await text(tab, "warning-headline")}”`);
