@@ -3,10 +3,10 @@
 // the bit rate, listen back, and save the message made in the page (the same pipeline as `quira
 // make`): the carrier, or the web message of it (the file `quira export` writes of the carrier). It shows the state maker.js keeps and calls its verbs; every sentence the new-message
 // part of the page writes is chosen here, by its key in the page's catalogues (i18n.js).
-import {QUIRA_PAYLOAD_OFFSET} from "./quira-h.js";
+import {QUIRA_LEVEL_DEFAULT, QUIRA_PAYLOAD_OFFSET} from "./quira-h.js";
 import {say, sayAttribute, words} from "./i18n.js";
 import {
-  $, clock, download, effectAbout, effectName, familyWords, held, hold, notice as showNotice, seconds,
+  $, clock, download, effectAbout, effectName, familyWords, held, hold, levelSlider, notice as showNotice, seconds,
 } from "./shared.js";
 import {
   listen, make, makeWeb, maker, pickRecording, previewStart, previewStop, record, startWorker, stopRecording,
@@ -187,6 +187,7 @@ function sizeNote() {
 }
 
 $("maker-effect").addEventListener("change", choiceChanged);
+levelSlider($("maker-level"), QUIRA_LEVEL_DEFAULT);
 $("maker-level").addEventListener("input", choiceChanged);
 $("maker-bitrate").addEventListener("change", choiceChanged);
 

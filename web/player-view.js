@@ -4,10 +4,13 @@
 // state player.js keeps and calls its verbs; every sentence the player part of the page writes
 // is chosen here, by its key in the page's catalogues (i18n.js).
 import {
-  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_SAMPLES, QUIRA_ERR_NOT_CARRIER, QUIRA_ERR_READ, QUIRA_OK, QUIRA_SAMPLE_RATE,
+  QUIRA_BLOCK_BYTES, QUIRA_BUFFER_SAMPLES, QUIRA_ERR_NOT_CARRIER, QUIRA_ERR_READ, QUIRA_LEVEL_DEFAULT, QUIRA_OK,
+  QUIRA_SAMPLE_RATE,
 } from "./quira-h.js";
 import {number, onLanguage, say, sayAttribute, text, words} from "./i18n.js";
-import {$, clock, download, effectAbout, effectName, familyWords, notice as showNotice, seconds} from "./shared.js";
+import {
+  $, clock, download, effectAbout, effectName, familyWords, levelSlider, notice as showNotice, seconds,
+} from "./shared.js";
 import {choose, listen, open, payload, play, player, save, stop, wake} from "./player.js";
 import {webMessageBlob, webMessagesWritable} from "./web-message.js";
 import {drawSoon, showLength, showPosition} from "./waveform.js";
@@ -225,6 +228,7 @@ function previewChanged() {
 }
 
 $("effect").addEventListener("change", previewChanged);
+levelSlider($("level"), QUIRA_LEVEL_DEFAULT);
 $("level").addEventListener("input", previewChanged);
 $("own").addEventListener("click", () => {
   $("effect").value = "own";

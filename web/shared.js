@@ -4,9 +4,17 @@
 // writing lengths of time, clocks and effects, downloads, and notices. Nothing here runs until
 // it is called: a page may import it without the views it does not have.
 import {fixed, padded, say, words} from "./i18n.js";
+import {QUIRA_LEVEL_MAX, QUIRA_LEVEL_MIN} from "./quira-h.js";
 import {inflated} from "./inflate.js";
 
 export const $ = (id) => document.getElementById(id);
+
+// An effect level slider over the library's range of levels, at value.
+export function levelSlider(input, value) {
+  input.min = String(QUIRA_LEVEL_MIN);
+  input.max = String(QUIRA_LEVEL_MAX);
+  input.value = String(value);
+}
 
 // How long a start of sound waits for the browser's sound output: without a sound device a
 // browser may keep its audio context suspended for good (resume() never settles), or run a clock
