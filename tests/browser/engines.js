@@ -40,6 +40,17 @@ const KEEP_ERRORS = `(() => {
   addEventListener("unhandledrejection", (e) => window.quiraErrors.push(String(e.reason)));
 })()`;
 
+// The size of file, or -1 when it is gone: a browser renames its temporary files as it goes,
+// between a listing of the directory and a look at one of them.
+function sizeOf(file) {
+  try {
+    return fs.statSync(file).size;
+  } catch (error) {
+    if (error.code === "ENOENT") return -1;
+    throw error;
+  }
+}
+
 // The file the browser saves next in downloads: the one new, complete (no partial file of the
 // same name beside it) and no longer growing.
 async function nextDownload(downloads, before, what) {
@@ -48,10 +59,19 @@ async function nextDownload(downloads, before, what) {
   for (;;) {
     const names = fs.readdirSync(downloads).filter((n) => !before.has(n));
     const done = names.filter((n) => !/\.(part|download|wkdownload)$/.test(n) && !names.some((m) => m.startsWith(n + ".")));
-    if (done.length === 1) {
+    // One download at a time: while any partial file stands, the browser is still at it (Firefox
+    // writes a partial file of a name of its own, then renames it, at times by way of a third).
+    const busy = names.some((n) => /\.(part|download|wkdownload)$/.test(n));
+    if (done.length === 1 && !busy) {
       const file = path.join(downloads, done[0]);
-      const key = `${done[0]}:${fs.statSync(file).size}`;
-      if (key === last && fs.statSync(file).size > 0) return {name: done[0], file, bytes: fs.readFileSync(file)};
+      const key = `${done[0]}:${sizeOf(file)}`;
+      if (key === last && sizeOf(file) > 0) {
+        try {
+          return {name: done[0], file, bytes: fs.readFileSync(file)};
+        } catch (error) {
+          if (error.code !== "ENOENT") throw error;
+        }
+      }
       last = key;
     }
     if (Date.now() > end) throw new Error(`${what}: no download within ${SLOW / 1000} s (${names.join(", ")})`);
